@@ -1,0 +1,25 @@
+// The settings the operator makes before start: host system, terminal kind, resident state
+// and the chunk delay.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace corvane {
+
+class WHost;
+
+void cboSystem_Click(WHost& w);
+void cboResident_Click(WHost& w);
+void chkIsResidentLoaded_Click(WHost& w);
+void t_blockdelay_Change(WHost& w);
+void ud_blockdelay_Change(WHost& w);
+void t_blockdelay_GotFocus(WHost& w);
+
+// The number test of the chunk delay box: a decimal number with optional sign, fraction and
+// exponent, blanks around it allowed; no value for anything else (an empty text included).
+std::optional<double> ReadDecimalNumber(const QString& text);
+// Rounds to the nearest integer, a half to the even neighbour.
+long long RoundHalfEven(double value);
+
+}  // namespace corvane
