@@ -1,0 +1,107 @@
+#include "app/settings_controls.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPalette>
+#include <QRegularExpression>
+#include <cmath>
+#include <limits>
+
+#include "app/up_down.h"
+#include "app/w_host.h"
+
+namespace corvane {
+
+namespace {
+
+QString Field(const QStringList& fields, int index) {
+    return index < fields.size() ? fields.at(index) : QString();
+}
+
+QString DelayText(const WHost& w) { return QString::number(w.ud_blockdelay->value()); }
+
+}  // namespace
+
+void cboSystem_Click(WHost& w) {
+    const QStringList fields = w.cboSystem->currentText().split(u':');
+    w.l_host->setText(Field(fields, 0));
+    w.l_socket->setText(Field(fields, 2));
+    w.l_url->setText(Field(fields, 1));
+}
+
+void cboResident_Click(WHost& w) {
+    // Checking the box runs chkIsResidentLoaded_Click through its wiring when it changes.
+    w.chkIsResidentLoaded->setChecked(true);
+    w.l_terminal->setText(w.cboResident->currentText());
+}
+
+void chkIsResidentLoaded_Click(WHost& w) {
+    const bool loaded = w.chkIsResidentLoaded->checkState() != Qt::Unchecked;
+    const bool shown = !loaded;
+    w.label[3]->setVisible(shown);
+    w.label[11]->setVisible(shown);
+    w.t_blockdelay->setVisible(shown);
+    w.ud_blockdelay->setVisible(shown);
+
+    const bool usable = w.chkIsResidentLoaded->checkState() == Qt::Checked;
+    const QPalette platform = QApplication::palette();
+    const QColor background = platform.color(usable ? QPalette::Base : QPalette::Button);
+    QPalette palette = w.cboResident->palette();
+    palette.setColor(QPalette::Base, background);
+    palette.setColor(QPalette::Button, background);
+    w.cboResident->setPalette(palette);
+    w.cboResident->setEnabled(usable);
+}
+
+void t_blockdelay_Change(WHost& w) {
+    // Each replacement of the text runs this handler again through the text box's wiring;
+    // the text written back is the up-down's own value, so the nesting ends after one pass.
+    std::optional<double> number = ReadDecimalNumber(w.t_blockdelay->text());
+    if (!number) {
+        w.t_blockdelay->setText(DelayText(w));
+        number = ReadDecimalNumber(w.t_blockdelay->text());
+        if (!number) return;
+    }
+    if (*number < 0 || *number > 1000) {
+        w.t_blockdelay->setText(DelayText(w));
+        number = ReadDecimalNumber(w.t_blockdelay->text());
+        if (!number || *number < 0 || *number > 1000) return;
+    }
+    // Runs ud_blockdelay_Change through the up-down's wiring when the value differs.
+    w.ud_blockdelay->setValue(static_cast<int>(RoundHalfEven(*number)));
+}
+
+void ud_blockdelay_Change(WHost& w) { w.t_blockdelay->setText(DelayText(w)); }
+
+void t_blockdelay_GotFocus(WHost& w) {
+    w.t_blockdelay->setSelection(0, static_cast<int>(w.t_blockdelay->text().size()));
+}
+
+std::optional<double> ReadDecimalNumber(const QString& text) {
+    static const QRegularExpression kNumber(
+        QStringLiteral(R"(^[ \t]*([+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?)[ \t]*$)"));
+    const QRegularExpressionMatch match = kNumber.match(text);
+    if (!match.hasMatch()) return std::nullopt;
+    // The form is checked above; an overflowing exponent reads as an infinity, an underflowing
+    // one as zero, and both are still numbers.
+    bool ok = false;
+    return QLocale::c().toDouble(match.captured(1), &ok);
+}
+
+long long RoundHalfEven(double value) {
+    if (std::isnan(value)) return 0;
+    constexpr double kLimit = 9.0e18;
+    if (value >= kLimit) return static_cast<long long>(kLimit);
+    if (value <= -kLimit) return -static_cast<long long>(kLimit);
+    const double lower = std::floor(value);
+    const double rest = value - lower;
+    long long result = static_cast<long long>(lower);
+    if (rest > 0.5 || (rest == 0.5 && (result % 2 != 0))) ++result;
+    return result;
+}
+
+}  // namespace corvane
