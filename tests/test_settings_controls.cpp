@@ -1,12 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
+#include <memory>
 
 #include "app/settings_controls.h"
 #include "app/up_down.h"
+#include "app/w_host.h"
 
 namespace corvane {
 namespace {
@@ -94,6 +103,150 @@ TEST(UpDown, ArrowButtonsStepByOne) {
     down->click();
     down->click();
     EXPECT_EQ(ud.value(), 384);
+}
+
+}  // namespace
+}  // namespace corvane
+
+// ---- the handlers on a window, run through its wiring ----
+namespace corvane {
+namespace {
+
+class SettingsWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        w = std::make_unique<WHost>(dir.path());
+    }
+    QToolButton* Arrow(Qt::ArrowType type) {
+        for (QToolButton* b : w->ud_blockdelay->findChildren<QToolButton*>()) {
+            if (b->arrowType() == type) return b;
+        }
+        return nullptr;
+    }
+    // Typing as the operator does: the box gets the focus (which selects all), then keys.
+    void TypeOver(const QString& keys) {
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+        QCoreApplication::sendEvent(w->t_blockdelay, &focusIn);
+        QTest::keyClicks(w->t_blockdelay, keys);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<WHost> w;
+};
+
+TEST_F(SettingsWindow, SystemEntryFillsHostUrlAndPort) {
+    w->cboSystem->addItem("Ludric:localhost:8105:@elsewhere:8005");
+    w->cboSystem->setCurrentIndex(w->cboSystem->count() - 1);
+    emit w->cboSystem->activated(w->cboSystem->currentIndex());
+    EXPECT_EQ(w->l_host->text(), "Ludric");
+    EXPECT_EQ(w->l_url->text(), "localhost");
+    EXPECT_EQ(w->l_socket->text(), "8105");
+
+    // A short entry leaves the missing fields empty instead of failing.
+    w->cboSystem->addItem("solo");
+    w->cboSystem->setCurrentIndex(w->cboSystem->count() - 1);
+    cboSystem_Click(*w);
+    EXPECT_EQ(w->l_host->text(), "solo");
+    EXPECT_EQ(w->l_url->text(), "");
+    EXPECT_EQ(w->l_socket->text(), "");
+}
+
+TEST_F(SettingsWindow, ResidentCheckBoxSwapsLoadingControlsAndTerminalKind) {
+    const QWidget* loading[] = {w->label[3], w->label[11], w->t_blockdelay, w->ud_blockdelay};
+    const QPalette platform = QApplication::palette();
+    ASSERT_FALSE(w->cboResident->isEnabled());
+
+    w->chkIsResidentLoaded->setChecked(true);
+    for (const QWidget* c : loading) EXPECT_TRUE(c->isHidden()) << c->objectName().toStdString();
+    EXPECT_TRUE(w->cboResident->isEnabled());
+    EXPECT_EQ(w->cboResident->palette().color(QPalette::Button), platform.color(QPalette::Base));
+
+    w->chkIsResidentLoaded->setChecked(false);
+    for (const QWidget* c : loading) EXPECT_FALSE(c->isHidden());
+    EXPECT_FALSE(w->cboResident->isEnabled());
+    EXPECT_EQ(w->cboResident->palette().color(QPalette::Button), platform.color(QPalette::Button));
+}
+
+TEST_F(SettingsWindow, ChoosingATerminalKindMarksTheResidentLoaded) {
+    const QString host = w->l_host->text();
+    w->cboResident->setCurrentIndex(w->cboResident->findText("Viking"));
+    emit w->cboResident->activated(w->cboResident->currentIndex());
+    EXPECT_EQ(w->l_terminal->text(), "Viking");
+    EXPECT_TRUE(w->chkIsResidentLoaded->isChecked());
+    EXPECT_TRUE(w->t_blockdelay->isHidden());
+    EXPECT_TRUE(w->cboResident->isEnabled());
+    EXPECT_EQ(w->l_host->text(), host);
+    EXPECT_EQ(w->ud_blockdelay->value(), 385);
+
+    w->chkIsResidentLoaded->setChecked(false);
+    EXPECT_EQ(w->l_terminal->text(), "Viking");  // the last kind stays shown
+}
+
+TEST_F(SettingsWindow, InvalidDelayTextGoesBackToTheLastValue) {
+    ASSERT_EQ(w->t_blockdelay->text(), "385");
+    TypeOver("200");
+    EXPECT_EQ(w->ud_blockdelay->value(), 200);
+    QTest::keyClick(w->t_blockdelay, Qt::Key_0);  // 2000 is above the range
+    EXPECT_EQ(w->t_blockdelay->text(), "200");
+    EXPECT_EQ(w->ud_blockdelay->value(), 200);
+
+    QTest::keyClick(w->t_blockdelay, Qt::Key_X);  // a letter goes at once
+    EXPECT_EQ(w->t_blockdelay->text(), "200");
+    TypeOver("-");
+    EXPECT_EQ(w->t_blockdelay->text(), "200");
+    w->t_blockdelay->clear();  // the box cannot be emptied
+    EXPECT_EQ(w->t_blockdelay->text(), "200");
+    w->t_blockdelay->setText("1000.6");
+    EXPECT_EQ(w->t_blockdelay->text(), "200");
+    EXPECT_EQ(w->ud_blockdelay->value(), 200);
+}
+
+TEST_F(SettingsWindow, FractionRoundsAndTheBoxShowsTheValue) {
+    QSignalSpy edits(w->t_blockdelay, &QLineEdit::textChanged);
+    TypeOver("12.6");
+    EXPECT_EQ(w->ud_blockdelay->value(), 13);
+    EXPECT_EQ(w->t_blockdelay->text(), "13");
+    EXPECT_LT(edits.count(), 12);  // the nested re-runs end
+
+    w->t_blockdelay->setText(" 2.5e1 ");
+    EXPECT_EQ(w->ud_blockdelay->value(), 25);
+    EXPECT_EQ(w->t_blockdelay->text(), "25");
+    w->t_blockdelay->setText("0.5");  // a half goes to the even neighbour
+    EXPECT_EQ(w->ud_blockdelay->value(), 0);
+    EXPECT_EQ(w->t_blockdelay->text(), "0");
+}
+
+TEST_F(SettingsWindow, ArrowsStepTheBoxWithinZeroToThousand) {
+    QToolButton* up = Arrow(Qt::UpArrow);
+    QToolButton* down = Arrow(Qt::DownArrow);
+    ASSERT_TRUE(up && down);
+    up->click();
+    EXPECT_EQ(w->t_blockdelay->text(), "386");
+    down->click();
+    down->click();
+    EXPECT_EQ(w->t_blockdelay->text(), "384");
+
+    w->t_blockdelay->setText("1000");
+    up->click();
+    EXPECT_EQ(w->ud_blockdelay->value(), 1000);
+    EXPECT_EQ(w->t_blockdelay->text(), "1000");
+    w->t_blockdelay->setText("0");
+    down->click();
+    EXPECT_EQ(w->ud_blockdelay->value(), 0);
+    EXPECT_EQ(w->t_blockdelay->text(), "0");
+}
+
+TEST_F(SettingsWindow, FocusSelectsTheWholeDelay) {
+    w->t_blockdelay->deselect();
+    // A mouse focus: the line edit itself selects nothing for it, the handler does.
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason);
+    QCoreApplication::sendEvent(w->t_blockdelay, &focusIn);
+    EXPECT_EQ(w->t_blockdelay->selectedText(), "385");
+    w->t_blockdelay->deselect();
+    t_blockdelay_GotFocus(*w);
+    EXPECT_EQ(w->t_blockdelay->selectionStart(), 0);
+    EXPECT_EQ(w->t_blockdelay->selectedText(), "385");
 }
 
 }  // namespace
