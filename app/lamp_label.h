@@ -8,13 +8,13 @@ namespace corvane {
 class LampLabel : public QLabel {
     Q_OBJECT
 
-public:
+  public:
     using QLabel::QLabel;
 
-signals:
+  signals:
     void doubleClicked();
 
-protected:
+  protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 

@@ -10,7 +10,7 @@ namespace corvane {
 class UpDown : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     explicit UpDown(QWidget* parent = nullptr);
 
     int value() const { return value_; }
@@ -22,10 +22,10 @@ public:
     void stepUp() { setValue(value_ + 1); }
     void stepDown() { setValue(value_ - 1); }
 
-signals:
+  signals:
     void valueChanged(int value);
 
-private:
+  private:
     QToolButton* up_ = nullptr;
     QToolButton* down_ = nullptr;
     int value_ = 0;

@@ -41,7 +41,7 @@ constexpr int Twips(int twips) { return twips / 15; }
 class WHost : public QWidget {
     Q_OBJECT
 
-public:
+  public:
     // programDir is the folder of load files, ports/ and log/; empty means the executable's.
     explicit WHost(const QString& programDir = QString(), QWidget* parent = nullptr);
     ~WHost() override;
@@ -121,10 +121,10 @@ public:
     // Whether closing this window ends the program (the program's own window) or not (tests).
     bool EndsProgramOnUnload = false;
 
-protected:
+  protected:
     void closeEvent(class QCloseEvent* event) override;
 
-private:
+  private:
     void BuildControls();
     void WireEvents();
 

@@ -13,7 +13,7 @@ namespace corvane {
 class HostSocket : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit HostSocket(QObject* parent = nullptr);
     ~HostSocket() override;
 
@@ -36,7 +36,7 @@ public:
     // Starts closing and returns; Connected turns False when the link is down.
     void Disconnect();
 
-signals:
+  signals:
     void DataIn(const QByteArray& text, bool endOfLine);
     void ConnectionStatus(const QString& connectionEvent, int statusCode,
                           const QString& description);
@@ -46,7 +46,7 @@ signals:
                                  const QString& certIssuer, const QString& status, bool* accept);
     void SSLStatus(const QString& message);
 
-private:
+  private:
     void onConnected();
     void onReadyRead();
     void onDisconnected();

@@ -18,12 +18,12 @@ namespace corvane {
 
 // Raised by an operation the port cannot carry out; what() is a text for the operator.
 class CommError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Event codes read from CommEvent while OnComm is being delivered.
-constexpr int comEvCTS = 3;            // the Clear To Send line changed
+constexpr int comEvCTS = 3;             // the Clear To Send line changed
 constexpr int comEventPortLost = 1100;  // the device vanished (adapter pulled, pty hung up)
 
 // The device of port n: the link ports/comN under the program's folder when it exists,
@@ -33,7 +33,7 @@ QString DevicePathForPort(const QString& programDir, int n);
 class SerialPort : public QObject {
     Q_OBJECT
 
-public:
+  public:
     explicit SerialPort(QObject* parent = nullptr);
     ~SerialPort() override;
 
@@ -82,10 +82,10 @@ public:
     // True when the device has real line hardware (modem lines); a pty has none.
     bool HasLineHardware() const { return hasLineHardware_; }
 
-signals:
+  signals:
     void OnComm();
 
-private:
+  private:
     void applySettings(const LineSettings& s);
     void applyModemLines();
     void pollModemLines();

@@ -1,0 +1,138 @@
+#include "links/host_connection.h"
+
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QMetaObject>
+
+#include "app/lamp_label.h"
+#include "app/pending_events.h"
+#include "app/w_host.h"
+#include "links/host_socket.h"
+#include "links/lamps.h"
+#include "logs/comm_log.h"
+#include "relay/login_keys.h"
+
+namespace corvane {
+
+QStringList SystemPresets() {
+    // NovaNET has closed; its entry stays for the terminals that still carry its name.
+    return {
+        QStringLiteral("cyber1:cyberserv.org:8005"),
+        QStringLiteral("cyber1:cyberserv.org:5004"),
+        QStringLiteral("novanet:novanet.invalid:23"),
+        QStringLiteral("Ludric:localhost:8105:@cyberserv.org:8005"),
+    };
+}
+
+std::optional<int> HostPortOf(const QString& field, QString* why) {
+    const QString t = field.trimmed();
+    auto fail = [&](const QString& reason) -> std::optional<int> {
+        if (why) *why = reason;
+        return std::nullopt;
+    };
+    if (t.isEmpty()) return fail(QStringLiteral("no port given"));
+    long long value = 0;
+    for (QChar c : t) {
+        if (c < u'0' || c > u'9') return fail(QStringLiteral("port \"%1\" is not a number").arg(t));
+        value = value * 10 + (c.unicode() - u'0');
+        if (value > 65535) break;
+    }
+    if (value < 1 || value > 65535)
+        return fail(QStringLiteral("port %1 is outside 1 to 65535").arg(t));
+    return static_cast<int>(value);
+}
+
+bool IsHostConnected(WHost& w) {
+    try {
+        return w.SSL->Connected();
+    } catch (...) {
+        return false;
+    }
+}
+
+void OpenHost(WHost& w) {
+    // A double-click on the still red lamp during the wait must not start a second open.
+    if (w.bUnloaded || w.bOpeningHost) return;
+    w.sToTerminal.clear();
+    w.sToHost.clear();
+    const QString host = w.l_url->text();
+    QString why;
+    const std::optional<int> port = HostPortOf(w.l_socket->text(), &why);
+    if (host.trimmed().isEmpty() || !port) {
+        if (host.trimmed().isEmpty()) why = QStringLiteral("no host address given");
+        LogComm(w, QStringLiteral("Not connecting to \"%1\": %2").arg(w.l_host->text(), why),
+                QString(), false);
+        return;
+    }
+    if (IsHostConnected(w)) CloseHost(w);
+    if (w.bUnloaded) return;
+
+    w.bOpeningHost = true;
+    bool failed = false;
+    // The component reports a refused, unreachable or unknown host through its Error event,
+    // which the window already logs; here it only ends the wait.
+    QObject watcher;
+    QObject::connect(w.SSL, &HostSocket::Error, &watcher, [&failed] { failed = true; });
+    w.SSL->setSSLStartMode(3);
+    w.SSL->setLinger(true);
+    w.SSL->setKeepAlive(true);
+    w.SSL->Connect(host, *port);
+    w.SSL->DoEvents();
+
+    QDeadlineTimer deadline(kHostWaitMs);
+    bool up = false;
+    for (;;) {
+        up = w.SSL->Connected();
+        DoEventsWaiting();
+        if (up || failed || w.bUnloaded) break;
+        if (deadline.hasExpired()) {
+            LogComm(w,
+                    QStringLiteral("No connection to %1 port %2 after %3 s; gave up")
+                        .arg(host)
+                        .arg(*port)
+                        .arg(kHostWaitMs / 1000),
+                    QString(), false);
+            w.SSL->Disconnect();
+            break;
+        }
+        DoEventsWaiting();
+    }
+    w.bOpeningHost = false;
+    if (!up || w.bUnloaded) return;
+
+    w.l_milestone->setText(QStringLiteral("D"));
+    SetBackColor(w.status_SSL, LampUp);
+    if (const auto key = LoginKey(w.l_loginMode->text())) w.sToHost = *key;
+}
+
+void CloseHost(WHost& w) {
+    if (!IsHostConnected(w)) return;
+    w.sToTerminal.clear();
+    w.sToHost.clear();
+    DoEventsNow();
+    w.SSL->Disconnect();
+
+    QDeadlineTimer deadline(kHostWaitMs);
+    bool up = true;
+    for (;;) {
+        up = w.SSL->Connected();
+        DoEventsWaiting();
+        if (!up || w.bUnloaded) break;
+        if (deadline.hasExpired()) {
+            // A host that never takes the last bytes keeps a graceful close open: cut it.
+            LogComm(w,
+                    QStringLiteral("The host did not close in %1 s; connection cut")
+                        .arg(kHostWaitMs / 1000),
+                    QString(), false);
+            w.SSL->Disconnect();
+            up = w.SSL->Connected();
+            break;
+        }
+        DoEventsWaiting();
+    }
+    if (up || w.bUnloaded) return;
+    w.l_milestone->setText(QStringLiteral("A"));
+    SetBackColor(w.status_SSL, LampDown);
+}
+
+}  // namespace corvane

@@ -1,0 +1,96 @@
+#include "links/terminal_port.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/lamp_label.h"
+#include "app/w_host.h"
+#include "links/host_connection.h"
+#include "links/lamps.h"
+#include "links/serial_port.h"
+#include "logs/comm_log.h"
+#include "logs/text_utils.h"
+
+namespace corvane {
+
+void OpenTerminalPort(WHost& w) {
+    int number = 0;
+    QString settings;
+    try {
+        const QString entry = w.c_ports->currentText();
+        const QString digits = DigitsOnly(FieldBefore(entry, QStringLiteral(":")));
+        bool ok = true;
+        const int n = digits.isEmpty() ? 0 : digits.toInt(&ok);
+        if (!ok) throw CommError("the port number " + digits.toStdString() + " is too large");
+        number = n;
+        settings = FieldAfter(entry, QStringLiteral(":"));
+        if (!IsTerminalPortOpen(w)) {
+            w.Comm->setCommPort(number);
+            w.Comm->setSettings(settings);
+            w.Comm->setHandshaking(0);
+            w.Comm->setDTREnable(true);
+            w.Comm->setRTSEnable(true);
+            w.Comm->setPortOpen(true);
+            w.bPortLostLogged = false;
+        }
+    } catch (const CommError& e) {
+        LogComm(w, QString::fromStdString(e.what()), QString(), false);
+        ShowMessage(QStringLiteral("Can't open com") + QString::number(number) +
+                    QStringLiteral(":") + settings);
+        return;
+    }
+    SetBackColor(w.status_RS232, LampUp);
+    w.c_ports->setEnabled(false);
+    w.b_start->setEnabled(false);
+    w.b_stop->setEnabled(true);
+    w.l_milestone->setText(QStringLiteral("A"));
+    w.l_loginMode->setText(QString());
+}
+
+void CloseTerminalPort(WHost& w) {
+    w.sToTerminal.clear();
+    w.sToHost.clear();
+    try {
+        w.Comm->setRTSEnable(false);
+        if (IsTerminalPortOpen(w)) w.Comm->setPortOpen(false);
+    } catch (const CommError& e) {
+        LogComm(w, QString::fromStdString(e.what()), QString(), false);
+    }
+    w.c_ports->setEnabled(true);
+    w.l_milestone->setText(QString());
+    SetBackColor(w.status_RS232, LampDown);
+    w.b_stop->setEnabled(false);
+    w.b_start->setEnabled(true);
+}
+
+bool IsTerminalPortOpen(WHost& w) {
+    try {
+        return w.Comm->PortOpen();
+    } catch (...) {
+        return false;
+    }
+}
+
+void Comm_OnComm(WHost& w) {
+    const int event = w.Comm->CommEvent();
+    if (event == comEvCTS) {
+        w.sToHost.clear();
+        w.sToTerminal.clear();
+        w.l_milestone->setText(QStringLiteral("A"));
+        if (IsHostConnected(w)) CloseHost(w);
+    } else if (event == comEventPortLost) {
+        // The device went away under us (adapter pulled, line hung up): from now on the
+        // port is closed, as if the operator had closed it, and the log says why.
+        if (!w.bPortLostLogged) {
+            w.bPortLostLogged = true;
+            LogComm(w,
+                    QStringLiteral("Terminal port com%1 lost: the device hung up or was removed")
+                        .arg(w.Comm->CommPort()),
+                    QString(), false);
+        }
+        CloseTerminalPort(w);
+    }
+}
+
+}  // namespace corvane
