@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPlainTextEdit>
@@ -195,6 +196,16 @@ TEST_F(CommLogWindow, UnwritableLogFileStillUpdatesThePanes) {
     EXPECT_EQ(PaneLines(w->t_CommLog).size(), 30);
     EXPECT_EQ(PaneLines(w->t_DataLog).size(), 30);
     EXPECT_EQ(ReadAll(dir.filePath("log")), QByteArray("not a folder"));
+}
+
+TEST_F(CommLogWindow, FullDiskStillUpdatesThePanes) {
+    if (!QFileInfo::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    ASSERT_TRUE(QDir(dir.path()).mkpath("log"));
+    ASSERT_TRUE(QFile::link("/dev/full", LogFile()));  // every write fails with "no space"
+    w->x_log->setChecked(true);
+    for (int i = 0; i < 5; ++i) SSL_Error(*w, 0, QString("e%1").arg(i));
+    EXPECT_EQ(PaneLines(w->t_CommLog).size(), 5);
+    EXPECT_EQ(PaneLines(w->t_DataLog).size(), 5);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "app/settings_controls.h"
 #include "app/up_down.h"
 #include "app/w_host.h"
+#include "rig/wait.h"
 
 namespace corvane {
 namespace {
@@ -124,10 +125,17 @@ class SettingsWindow : public ::testing::Test {
         }
         return nullptr;
     }
+    // A mouse focus: the line edit selects nothing by itself for it, the handler does.
+    bool FocusSelectsAll() {
+        w->t_blockdelay->deselect();
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason);
+        QCoreApplication::sendEvent(w->t_blockdelay, &focusIn);
+        return rig::RunUntil(
+            [this] { return w->t_blockdelay->selectedText() == w->t_blockdelay->text(); }, 5000);
+    }
     // Typing as the operator does: the box gets the focus (which selects all), then keys.
     void TypeOver(const QString& keys) {
-        QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
-        QCoreApplication::sendEvent(w->t_blockdelay, &focusIn);
+        ASSERT_TRUE(FocusSelectsAll());
         QTest::keyClicks(w->t_blockdelay, keys);
     }
 
@@ -160,7 +168,7 @@ TEST_F(SettingsWindow, ResidentCheckBoxSwapsLoadingControlsAndTerminalKind) {
     w->chkIsResidentLoaded->setChecked(true);
     for (const QWidget* c : loading) EXPECT_TRUE(c->isHidden()) << c->objectName().toStdString();
     EXPECT_TRUE(w->cboResident->isEnabled());
-    EXPECT_EQ(w->cboResident->palette().color(QPalette::Button), platform.color(QPalette::Base));
+    EXPECT_EQ(w->cboResident->palette().color(QPalette::Base), platform.color(QPalette::Base));
 
     w->chkIsResidentLoaded->setChecked(false);
     for (const QWidget* c : loading) EXPECT_FALSE(c->isHidden());
@@ -238,10 +246,7 @@ TEST_F(SettingsWindow, ArrowsStepTheBoxWithinZeroToThousand) {
 }
 
 TEST_F(SettingsWindow, FocusSelectsTheWholeDelay) {
-    w->t_blockdelay->deselect();
-    // A mouse focus: the line edit itself selects nothing for it, the handler does.
-    QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason);
-    QCoreApplication::sendEvent(w->t_blockdelay, &focusIn);
+    ASSERT_TRUE(FocusSelectsAll());
     EXPECT_EQ(w->t_blockdelay->selectedText(), "385");
     w->t_blockdelay->deselect();
     t_blockdelay_GotFocus(*w);
