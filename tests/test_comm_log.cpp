@@ -64,16 +64,6 @@ TEST(RollLogView, GrowsThenDropsTheOldestAtCapacity) {
     EXPECT_EQ(view.Lines.size(), 41);
 }
 
-TEST(RollLogView, KeepsRollingLongAfterCapacity) {
-    LogView view;
-    for (int i = 1; i <= 1000; ++i) RollLogView(view, QString::number(i), kCrLf);
-    EXPECT_EQ(view.Count, 30);
-    EXPECT_EQ(view.Lines[1], "971");
-    EXPECT_EQ(view.Lines[30], "1000");
-    EXPECT_TRUE(view.Lines[0].startsWith("971\r\n972\r\n"));
-    EXPECT_TRUE(view.Lines[0].endsWith("999\r\n1000\r\n"));
-}
-
 }  // namespace
 }  // namespace corvane
 

@@ -5,7 +5,6 @@
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -76,34 +75,6 @@ TEST(UpDown, StepsWithinTheRangeAndSignalsOnlyChanges) {
     ud.stepDown();
     EXPECT_EQ(ud.value(), 0);
     EXPECT_EQ(spy.count(), before);
-}
-
-TEST(UpDown, NarrowerRangeClampsTheValue) {
-    UpDown ud;
-    ud.setValue(900);
-    ud.setRange(10, 500);
-    EXPECT_EQ(ud.value(), 500);
-    EXPECT_EQ(ud.minimum(), 10);
-    EXPECT_EQ(ud.maximum(), 500);
-    ud.setValue(0);
-    EXPECT_EQ(ud.value(), 10);
-}
-
-TEST(UpDown, ArrowButtonsStepByOne) {
-    UpDown ud;
-    ud.resize(19, 19);
-    ud.layout()->activate();
-    ud.setValue(385);
-    const QList<QToolButton*> arrows = ud.findChildren<QToolButton*>();
-    ASSERT_EQ(arrows.size(), 2);
-    QToolButton* up = arrows[0]->arrowType() == Qt::UpArrow ? arrows[0] : arrows[1];
-    QToolButton* down = up == arrows[0] ? arrows[1] : arrows[0];
-    EXPECT_GT(down->geometry().top(), up->geometry().top());
-    up->click();
-    EXPECT_EQ(ud.value(), 386);
-    down->click();
-    down->click();
-    EXPECT_EQ(ud.value(), 384);
 }
 
 }  // namespace

@@ -17,11 +17,6 @@ TEST(DigitsOnly, KeepsDigitsInOrderAndDropsEverythingElse) {
     EXPECT_EQ(DigitsOnly(QStringLiteral(u"\u0661x9")), "9");  // only the ASCII digits count
 }
 
-TEST(DigitsOnly, HandlesTextsLongerThanSixteenBits) {
-    const QString text = QString(40000, u'7') + "x";
-    EXPECT_EQ(DigitsOnly(text), QString(40000, u'7'));
-}
-
 TEST(Fields, SplitAPortEntryAtTheFirstDelimiter) {
     EXPECT_EQ(FieldBefore("com3:2400,e,7,1", ":"), "com3");
     EXPECT_EQ(FieldAfter("com3:2400,e,7,1", ":"), "2400,e,7,1");
