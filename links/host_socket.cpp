@@ -92,6 +92,7 @@ void HostSocket::Disconnect() {
             break;
         case QAbstractSocket::HostLookupState:
         case QAbstractSocket::ConnectingState:
+        case QAbstractSocket::ClosingState:  // a second Disconnect cuts a close that hangs
             socket_->abort();
             break;
         default:
