@@ -79,6 +79,7 @@ void OpenHost(WHost& w) {
     w.SSL->Connect(host, *port);
     w.SSL->DoEvents();
 
+    KeepAwake awake;
     QDeadlineTimer deadline(kHostWaitMs);
     bool up = false;
     for (;;) {
@@ -112,6 +113,7 @@ void CloseHost(WHost& w) {
     DoEventsNow();
     w.SSL->Disconnect();
 
+    KeepAwake awake;
     QDeadlineTimer deadline(kHostWaitMs);
     bool up = true;
     for (;;) {

@@ -31,8 +31,8 @@ TEST(HexLine, ReadsTokensSeparatedByBlanks) {
 }
 
 TEST(HexLine, RefusesTheWholeLineOnABadToken) {
-    for (const char* bad : {"1b  77", " 0D", "0D ", "0G", "100", "0D\t0A", "x", "-1", "+1",
-                            "0x0D", "１"}) {
+    for (const char* bad :
+         {"1b  77", " 0D", "0D ", "0G", "100", "0D\t0A", "x", "-1", "+1", "0x0D", "１"}) {
         EXPECT_FALSE(ParseHexLine(QString::fromUtf8(bad)).has_value()) << bad;
     }
 }

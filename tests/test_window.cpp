@@ -24,7 +24,7 @@ TEST(Window, StartsCollapsedWithEveryControlInItsStartState) {
     QTemporaryDir dir;
     WHost w(dir.path());
     EXPECT_EQ(w.windowTitle(), "Corvane");
-    EXPECT_EQ(w.width(), 385);  // 5775 twips
+    EXPECT_EQ(w.width(), 385);   // 5775 twips
     EXPECT_EQ(w.height(), 333);  // 4995 twips
     EXPECT_EQ(w.c_ports->currentText(), "com1:2400,e,7,1");
     ASSERT_EQ(w.c_ports->count(), 20);
@@ -70,12 +70,16 @@ TEST(Window, StartsCollapsedWithEveryControlInItsStartState) {
 TEST(Window, EveryControlIsFoundByItsName) {
     WHost w;
     for (const char* name :
-         {"frame(0)", "frame(1)", "frame(2)", "c_ports", "pic", "b_start", "b_stop", "lblSystem",
-          "cboSystem", "l_terminal", "l_host", "l_socket", "l_url", "l_loginMode", "l_milestone",
-          "status_RS232", "status_SSL", "mile_RS232", "Mile_SSL", "chkIsResidentLoaded",
-          "cboResident", "t_blockdelay", "ud_blockdelay", "x_log", "b_host", "t_host", "b_term",
-          "t_term", "b_ShowMonitor", "t_CommLog", "t_DataLog", "t_skip", "t_bytes", "status",
-          "l_ports", "sTimer", "Comm", "SSL"}) {
+         {"frame(0)",      "frame(1)",     "frame(2)",      "c_ports",
+          "pic",           "b_start",      "b_stop",        "lblSystem",
+          "cboSystem",     "l_terminal",   "l_host",        "l_socket",
+          "l_url",         "l_loginMode",  "l_milestone",   "status_RS232",
+          "status_SSL",    "mile_RS232",   "Mile_SSL",      "chkIsResidentLoaded",
+          "cboResident",   "t_blockdelay", "ud_blockdelay", "x_log",
+          "b_host",        "t_host",       "b_term",        "t_term",
+          "b_ShowMonitor", "t_CommLog",    "t_DataLog",     "t_skip",
+          "t_bytes",       "status",       "l_ports",       "sTimer",
+          "Comm",          "SSL"}) {
         EXPECT_NE(w.findChild<QObject*>(name), nullptr) << name;
     }
     for (int i = 0; i < 12; ++i)
