@@ -1,0 +1,183 @@
+#include "rig/pty_terminal.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "rig/wait.h"
+
+namespace corvane::rig {
+
+namespace {
+
+[[noreturn]] void Fail(const QString& what) {
+    throw std::runtime_error(QStringLiteral("pty terminal: %1").arg(what).toStdString());
+}
+
+QString ErrorText(int e) { return QString::fromLocal8Bit(std::strerror(e)); }
+
+void MakeRaw(int fd) {
+    termios t{};
+    if (::tcgetattr(fd, &t) != 0) return;
+    cfmakeraw(&t);
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &t);
+}
+
+constexpr int kSendBoundMs = 10000;
+
+// Which terminal made the link now at each path (the rig runs on one thread).
+QHash<QString, const PtyTerminal*>& LinkOwners() {
+    static QHash<QString, const PtyTerminal*> owners;
+    return owners;
+}
+
+}  // namespace
+
+PtyTerminal::PtyTerminal(const QString& programDir, int portNumber) {
+    clock_.start();
+    char name[256] = {};
+    if (::openpty(&masterFd_, &slaveFd_, name, nullptr, nullptr) != 0)
+        Fail(QStringLiteral("openpty: %1").arg(ErrorText(errno)));
+    slavePath_ = QString::fromLocal8Bit(name);
+    for (int fd : {masterFd_, slaveFd_}) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        MakeRaw(fd);
+    }
+
+    const QDir dir(programDir);
+    if (!dir.mkpath(QStringLiteral("ports"))) {
+        closeAll();
+        Fail(QStringLiteral("cannot create %1/ports").arg(programDir));
+    }
+    linkPath_ = dir.filePath(QStringLiteral("ports/com%1").arg(portNumber));
+    const QByteArray link = QFile::encodeName(linkPath_);
+    if (QFileInfo(linkPath_).isSymLink() || QFileInfo::exists(linkPath_)) ::unlink(link.constData());
+    if (::symlink(name, link.constData()) != 0) {
+        const int e = errno;
+        closeAll();
+        Fail(QStringLiteral("cannot link %1 -> %2: %3").arg(linkPath_, slavePath_, ErrorText(e)));
+    }
+    struct stat st {};
+    if (::lstat(link.constData(), &st) == 0) linkInode_ = st.st_ino;
+    LinkOwners()[linkPath_] = this;
+
+    readNotifier_ = new QSocketNotifier(masterFd_, QSocketNotifier::Read);
+    QObject::connect(readNotifier_, &QSocketNotifier::activated, readNotifier_, [this] { drain(); });
+}
+
+PtyTerminal::~PtyTerminal() {
+    closeAll();
+    const QByteArray link = QFile::encodeName(linkPath_);
+    struct stat st {};
+    if (!link.isEmpty() && ::lstat(link.constData(), &st) == 0 && S_ISLNK(st.st_mode) &&
+        st.st_ino == linkInode_ && LinkOwners().value(linkPath_) == this)
+        ::unlink(link.constData());
+    if (LinkOwners().value(linkPath_) == this) LinkOwners().remove(linkPath_);
+}
+
+void PtyTerminal::drain() {
+    if (masterFd_ < 0) return;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(masterFd_, buf, sizeof buf);
+        if (n > 0) {
+            const qint64 now = clock_.elapsed();
+            received_.append(buf, n);
+            for (ssize_t i = 0; i < n; ++i) arrivals_.emplace_back(now, buf[i]);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // EIO: no slave is open. Cannot happen while the rig holds its own slave
+            // descriptor; stop listening rather than spin on it.
+            if (readNotifier_) readNotifier_->setEnabled(false);
+        }
+        return;  // 0 (raw, VMIN=0: nothing waits) or EAGAIN
+    }
+}
+
+void PtyTerminal::send(const QByteArray& bytes) {
+    if (masterFd_ < 0) Fail(QStringLiteral("send after hang-up"));
+    const QDeadlineTimer deadline(kSendBoundMs);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(masterFd_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            Fail(QStringLiteral("write: %1").arg(ErrorText(errno)));
+        // The line is full: let the program (same thread) take some, within the bound.
+        if (deadline.hasExpired())
+            Fail(QStringLiteral("the program did not take %1 of %2 bytes within %3 ms")
+                     .arg(bytes.size() - done)
+                     .arg(bytes.size())
+                     .arg(kSendBoundMs));
+        RunUntil(
+            [this] {
+                if (masterFd_ < 0) return true;
+                pollfd p{masterFd_, POLLOUT, 0};
+                return ::poll(&p, 1, 0) > 0 && (p.revents & POLLOUT);
+            },
+            20);
+        if (masterFd_ < 0) Fail(QStringLiteral("hung up while sending"));
+    }
+}
+
+QByteArray PtyTerminal::takeReceived() {
+    drain();
+    QByteArray out;
+    out.swap(received_);
+    return out;
+}
+
+QByteArray PtyTerminal::readFor(int ms) {
+    RunFor(ms);
+    return takeReceived();
+}
+
+bool PtyTerminal::waitForBytes(int n, int timeoutMs) {
+    return RunUntil(
+        [this, n] {
+            drain();
+            return received_.size() >= n;
+        },
+        timeoutMs);
+}
+
+void PtyTerminal::hangUp() {
+    drain();
+    closeAll();
+}
+
+void PtyTerminal::closeAll() {
+    if (readNotifier_) {
+        readNotifier_->setEnabled(false);
+        delete readNotifier_;
+        readNotifier_ = nullptr;
+    }
+    if (masterFd_ >= 0) ::close(masterFd_);
+    if (slaveFd_ >= 0) ::close(slaveFd_);
+    masterFd_ = -1;
+    slaveFd_ = -1;
+}
+
+}  // namespace corvane::rig

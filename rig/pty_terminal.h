@@ -1,0 +1,77 @@
+// The terminal's end of the loopback rig: the master side of a real pty pair, whose slave the
+// program opens as its serial port through the link ports/comN under its folder.
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+#include <QtGlobal>
+#include <utility>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace corvane::rig {
+
+class PtyTerminal {
+public:
+    // Makes the pty pair (master raw and non-blocking, slave raw), creates programDir/ports
+    // and the link ports/comN -> slave device (an existing link is replaced). Throws
+    // std::runtime_error when any of this fails.
+    PtyTerminal(const QString& programDir, int portNumber);
+    // Closes the master and removes the link.
+    ~PtyTerminal();
+    PtyTerminal(const PtyTerminal&) = delete;
+    PtyTerminal& operator=(const PtyTerminal&) = delete;
+
+    QString slavePath() const { return slavePath_; }
+    QString linkPath() const { return linkPath_; }
+
+    // Writes all the bytes to the line, in order. When the program does not take them, waits
+    // (the event loop running) up to 10 s in all, then throws std::runtime_error.
+    void send(const QByteArray& bytes);
+    // Everything received from the program since the last take (what waits on the master is
+    // read first); the arrival record is kept.
+    QByteArray takeReceived();
+    // Runs the event loop for ms milliseconds, then returns takeReceived().
+    QByteArray readFor(int ms);
+    // Runs the event loop until at least n bytes have arrived since the last take, at most
+    // timeoutMs; true when they did. Nothing is taken.
+    bool waitForBytes(int n, int timeoutMs);
+    // Bytes received and not yet taken.
+    int receivedCount() const { return static_cast<int>(received_.size()); }
+
+    // Every byte received since construction (or the last clearArrivals), in order, with its
+    // arrival time in milliseconds since construction.
+    const std::vector<std::pair<qint64, char>>& arrivals() const { return arrivals_; }
+    void clearArrivals() { arrivals_.clear(); }
+    // Milliseconds since construction, on the clock of arrivals().
+    qint64 elapsedMs() const { return clock_.elapsed(); }
+
+    // Closes the master: the program's side of the line is hung up. What waits on the master
+    // is read first. send() then throws; takeReceived() still returns what came before.
+    void hangUp();
+    bool isHungUp() const { return masterFd_ < 0; }
+
+private:
+    void drain();
+    void closeAll();
+
+    int masterFd_ = -1;
+    // The rig keeps a descriptor of the slave open so that the program closing and reopening
+    // its port never leaves the master without a slave (which would make it report a hang-up
+    // of its own and lose what the terminal sent in between).
+    int slaveFd_ = -1;
+    QString slavePath_;
+    QString linkPath_;
+    // The link's own inode. pts numbers are reused, and so are inode numbers: the link is
+    // removed only when no later terminal of this process took the path over and the inode
+    // is still the one made here (another process may have replaced it).
+    quint64 linkInode_ = 0;
+    QByteArray received_;
+    std::vector<std::pair<qint64, char>> arrivals_;
+    QElapsedTimer clock_;
+    QSocketNotifier* readNotifier_ = nullptr;
+};
+
+}  // namespace corvane::rig
