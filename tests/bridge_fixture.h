@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <memory>
 
+#include "app/lamp_label.h"
 #include "app/settings_controls.h"
 #include "app/w_host.h"
 #include "links/host_connection.h"

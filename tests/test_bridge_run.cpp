@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include "app/up_down.h"
+#include "links/bridge.h"
 #include "links/serial_port.h"
 #include "resident/loader.h"
 #include "tests/bridge_fixture.h"

@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "links/host_socket.h"
+#include "links/serial_port.h"
 #include "relay/host_data.h"
 #include "tests/bridge_fixture.h"
 
@@ -71,10 +72,10 @@ TEST_F(Relay, HostDataGoesToTheTerminal25CharactersPerTick) {
     EXPECT_TRUE(terminal->readFor(50).isEmpty());
 }
 
-TEST_F(Relay, AMegabyteFromTheHostReachesTheTerminalWholeAndInOrder) {
+TEST_F(Relay, MoreThan64KiBFromTheHostReachTheTerminalWholeAndInOrder) {
     OpenBothByLamps();
     QByteArray big;
-    for (int i = 0; i < (1 << 20); ++i) big.append(static_cast<char>((i * 13 + 5) & 0xFF));
+    for (int i = 0; i < 100000; ++i) big.append(static_cast<char>((i * 13 + 5) & 0xFF));
     big.replace('\xFF', '\xFE');  // the pair rule is tested on its own below
     host->send(big);
     ASSERT_TRUE(terminal->waitForBytes(big.size(), 60000));

@@ -1,6 +1,8 @@
 // The serial port component against a real pty: the rig's PtyTerminal plays the terminal on
 // the master side, the component opens the slave through ports/comN in a temporary folder.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QEventLoop>
@@ -9,11 +11,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <ctime>
 #include <memory>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include "links/serial_port.h"
 #include "rig/pty_terminal.h"
@@ -65,7 +64,7 @@ QByteArray ReadAll(SerialPort& port, int n, int timeoutMs) {
 }
 
 class SerialPortTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         term_ = std::make_unique<PtyTerminal>(dir_.path(), 3);
@@ -170,7 +169,7 @@ TEST_F(SerialPortTest, LargeOutputArrivesWholeAndInOrder) {
     const QByteArray tail("after the big block");
     port_.Output(big);
     EXPECT_GT(port_.OutBufferCount(), 0);  // the device did not take it at once: queued
-    port_.Output(tail);                      // queued behind the rest
+    port_.Output(tail);                    // queued behind the rest
     EXPECT_GE(port_.OutBufferCount(), tail.size());
     const int total = big.size() + tail.size();
     ASSERT_TRUE(term_->waitForBytes(total, 30000)) << term_->receivedCount();
