@@ -128,7 +128,8 @@ void WHost::BuildControls() {
     Place(frame[0], 60, 60, 5655, 705);
     Place(frame[1], 60, 765, 5655, 2040);
     Place(frame[2], 60, 2805, 5655, 1005);
-    const QFont plain(QStringLiteral("Arial"), 9);
+    QFont plain(QStringLiteral("Arial"), 9);
+    plain.setBold(false);  // set, not inherited: the frames around these controls are bold
 
     // Frame 0: the port entry and the start and stop buttons.
     c_ports = new QComboBox(frame[0]);
@@ -287,6 +288,13 @@ void WHost::BuildControls() {
     for (QWidget* m : std::initializer_list<QWidget*>{t_CommLog, t_DataLog, label[7], t_skip,
                                                       t_bytes, status, l_ports}) {
         m->setVisible(false);
+    }
+
+    // The frames' bold font is for their titles only: their controls use the plain font.
+    for (QGroupBox* f : frame) {
+        for (QWidget* child : f->findChildren<QWidget*>()) {
+            if (child != label[3]) child->setFont(plain);
+        }
     }
 
     sTimer = new QTimer(this);
