@@ -161,17 +161,12 @@ class Rig : public QObject {
         terminal_->takeReceived();  // reads what waits; the arrivals keep the bytes and times
         const auto& arrivals = terminal_->arrivals();
         if (arrivals.empty()) return;
-        QByteArray run;
-        qint64 at = arrivals.front().first;
-        for (const auto& [ms, byte] : arrivals) {
-            if (ms != at) {
-                show("term<", run, terminalOffsetMs_ + at);
-                run.clear();
-                at = ms;
-            }
-            run.append(byte);
-        }
-        show("term<", run, terminalOffsetMs_ + at);
+        // One batch a showing, stamped with its first byte's arrival: a load's single-byte
+        // writes would otherwise make a line each.
+        QByteArray batch;
+        batch.reserve(static_cast<qsizetype>(arrivals.size()));
+        for (const auto& arrival : arrivals) batch.append(arrival.second);
+        show("term<", batch, terminalOffsetMs_ + arrivals.front().first);
         terminalBytes_ += static_cast<qint64>(arrivals.size());
         terminal_->clearArrivals();
     }
