@@ -16,6 +16,7 @@
 #include "links/terminal_port.h"
 #include "logs/text_utils.h"
 #include "resident/loader.h"
+#include "rig/proc_stats.h"
 #include "rig/sample_load_file.h"
 #include "rig/terminal_console.h"
 #include "rig/wait.h"
@@ -143,6 +144,20 @@ TEST(RigLoadFile, TheSampleShowsAnyShiftAndHoldsNo0xFF) {
     EXPECT_EQ(f.readAll(), SampleLoadBytes(1000));
     EXPECT_FALSE(WriteSampleLoadFile(dir.path(), 100, 10, nullptr, &why));
     EXPECT_FALSE(WriteSampleLoadFile(dir.path() + "/missing", 5, 10, nullptr, &why));
+}
+
+TEST(RigProcStats, ReadsCpuAndMemoryOfAProcessAndNothingOfAMissingOne) {
+    const auto hwm = VmKiB("VmHWM");
+    const auto rss = VmKiB("VmRSS");
+    ASSERT_TRUE(hwm && rss);
+    EXPECT_GT(*rss, 1024);  // a Qt test process holds more than a MiB
+    EXPECT_GE(*hwm, *rss);
+    const auto cpu = CpuSeconds();
+    ASSERT_TRUE(cpu);
+    EXPECT_GE(*cpu, 0.0);
+    EXPECT_FALSE(CpuSeconds(999999999));
+    EXPECT_FALSE(VmKiB("VmHWM", 999999999));
+    EXPECT_FALSE(VmKiB("NoSuchField"));
 }
 
 TEST(RigTool, WritesTheSampleLoadFileIntoTheProgramsFolder) {
