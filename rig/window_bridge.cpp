@@ -1,0 +1,67 @@
+#include "rig/window_bridge.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTimer>
+#include <stdexcept>
+
+#include "app/settings_controls.h"
+#include "links/bridge.h"
+#include "links/host_connection.h"
+#include "links/terminal_port.h"
+#include "logs/text_utils.h"
+#include "rig/wait.h"
+
+namespace corvane::rig {
+
+WindowBridge::WindowBridge() {
+    if (!dir_.isValid()) throw std::runtime_error("no temporary folder");
+    SetMessageHandler([this](const QString& m) { messages_ << m; });
+    window_ = std::make_unique<WHost>(dir_.path());
+    terminal_ = std::make_unique<PtyTerminal>(dir_.path(), 1);
+    host_ = std::make_unique<LoopbackHost>();
+    if (!host_->listening())
+        throw std::runtime_error("loopback host: " + host_->errorString().toStdString());
+    window_->cboSystem->addItem(QStringLiteral("Ludric:127.0.0.1:%1").arg(host_->port()));
+    window_->cboSystem->setCurrentIndex(window_->cboSystem->count() - 1);
+    cboSystem_Click(*window_);
+}
+
+WindowBridge::~WindowBridge() {
+    window_.reset();
+    terminal_.reset();
+    host_.reset();
+    SetMessageHandler({});
+}
+
+bool WindowBridge::startLoaded(QString* why) {
+    window_->chkIsResidentLoaded->setChecked(true);
+    window_->b_start->click();
+    if (!IsTerminalPortOpen(*window_) || !IsHostConnected(*window_) ||
+        !host_->waitForBytes(2, 10000)) {
+        if (why)
+            *why = QStringLiteral("the bridge did not come up: %1")
+                       .arg(messages_.join(QStringLiteral("; ")));
+        return false;
+    }
+    host_->takeReceived();
+    return true;
+}
+
+void WindowBridge::startWithRequest(int number, qint64* sentAtMs) {
+    window_->chkIsResidentLoaded->setChecked(false);
+    const QByteArray request = "L" + QByteArray::number(number).rightJustified(2, '0') + "x";
+    QTimer::singleShot(50, window_.get(), [this, request, sentAtMs] {
+        if (sentAtMs) *sentAtMs = terminal_->elapsedMs();
+        terminal_->send(request);
+    });
+    window_->b_start->click();
+}
+
+void WindowBridge::stop() {
+    b_stop_Click(*window_);
+    host_->waitForDisconnect(5000);
+}
+
+}  // namespace corvane::rig
