@@ -172,7 +172,9 @@ void WHost::BuildControls() {
         {10, "MILE", frame[1], 4860, 1065, 405, 225},
         {6, "Milestone:", frame[1], 3495, 1665, 840, 225},
         {11, "Chunk delay:", frame[2], 3615, 615, 1065, 225},
-        {3, "HOST NOT CONNECTED", frame[2], 120, 675, 1620, 120},
+        // The loader's status line takes the free width up to "Chunk delay:" so that its
+        // longest text ("LOADING FILE nn BLOCK bb BYTE hhhh") can be read in a fixed font.
+        {3, "HOST NOT CONNECTED", frame[2], 120, 675, 3435, 180},
         {7, "Skip:", this, 5805, 4635, 405, 225},
     };
     for (const Caption& c : captions) {
