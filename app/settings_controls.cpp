@@ -82,8 +82,9 @@ void t_blockdelay_GotFocus(WHost& w) {
 }
 
 std::optional<double> ReadDecimalNumber(const QString& text) {
-    static const QRegularExpression kNumber(
-        QStringLiteral(R"(^[ \t]*([+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?)[ \t]*$)"));
+    // \z, not $: $ also matches before a final line feed, and "5\n" is not a number.
+    static const QRegularExpression kNumber(QStringLiteral(
+        R"(^[ \t]*([+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?)[ \t]*\z)"));
     const QRegularExpressionMatch match = kNumber.match(text);
     if (!match.hasMatch()) return std::nullopt;
     // The form is checked above; an overflowing exponent reads as an infinity, an underflowing

@@ -150,9 +150,11 @@ constexpr qsizetype kMaxReadPerCall = 64 * 1024 * 1024;
 QString DevicePathForPort(const QString& programDir, int n) {
     if (n < 1) return {};
     if (!programDir.isEmpty()) {
-        // QFileInfo::exists follows the link: a link whose device is gone does not count.
+        // A link whose device is gone still names the port: opening it fails, rather than
+        // opening /dev/ttyS(N-1), another device that the operator did not choose.
         const QString link = QDir(programDir).filePath(QStringLiteral("ports/com%1").arg(n));
-        if (QFileInfo::exists(link)) return link;
+        const QFileInfo info(link);
+        if (info.isSymLink() || info.exists()) return link;
     }
     return QStringLiteral("/dev/ttyS%1").arg(n - 1);
 }

@@ -1,6 +1,8 @@
 #include "relay/pump.h"
 
 #include <QLabel>
+#include <algorithm>
+#include <climits>
 
 #include "app/w_host.h"
 #include "links/host_connection.h"
@@ -19,13 +21,14 @@ int LenientNumber(const QByteArray& text) {
         negative = text[i] == '-';
         ++i;
     }
+    // Beyond the range of an int the number stays at its limit instead of wrapping around.
+    constexpr long long kLimit = static_cast<long long>(INT_MAX) + 1;
     long long value = 0;
     while (i < n && text[i] >= '0' && text[i] <= '9') {
-        value = value * 10 + (text[i] - '0');
-        if (value > 1000000000) break;  // far beyond any file number; no overflow
+        value = std::min(value * 10 + (text[i] - '0'), kLimit);
         ++i;
     }
-    return static_cast<int>(negative ? -value : value);
+    return static_cast<int>(std::clamp<long long>(negative ? -value : value, INT_MIN, INT_MAX));
 }
 
 std::optional<int> LoadFileRequestOf(const QByteArray& input) {
