@@ -14,6 +14,30 @@
 
 namespace corvane {
 
+namespace {
+
+enum class WaitEnd { Reached, Failed, Closed, TimedOut };
+const bool kNeverFails = false;
+
+// The wait of the open and the close: reads Connected and processes events around each read
+// until it reads `wanted`, the component reports a failure, the window closes or the bound
+// passes.
+WaitEnd WaitForConnected(WHost& w, bool wanted, const bool& failed) {
+    KeepAwake awake;
+    QDeadlineTimer deadline(kHostWaitMs);
+    for (;;) {
+        const bool value = w.SSL->Connected();
+        DoEventsWaiting();
+        if (value == wanted) return WaitEnd::Reached;
+        if (w.bUnloaded) return WaitEnd::Closed;
+        if (failed) return WaitEnd::Failed;
+        if (deadline.hasExpired()) return WaitEnd::TimedOut;
+        DoEventsWaiting();
+    }
+}
+
+}  // namespace
+
 QStringList SystemPresets() {
     // NovaNET has closed; its entry stays for the terminals that still carry its name.
     return {
@@ -79,27 +103,18 @@ void OpenHost(WHost& w) {
     w.SSL->Connect(host, *port);
     w.SSL->DoEvents();
 
-    KeepAwake awake;
-    QDeadlineTimer deadline(kHostWaitMs);
-    bool up = false;
-    for (;;) {
-        up = w.SSL->Connected();
-        DoEventsWaiting();
-        if (up || failed || w.bUnloaded) break;
-        if (deadline.hasExpired()) {
-            LogComm(w,
-                    QStringLiteral("No connection to %1 port %2 after %3 s; gave up")
-                        .arg(host)
-                        .arg(*port)
-                        .arg(kHostWaitMs / 1000),
-                    QString(), false);
-            w.SSL->Disconnect();
-            break;
-        }
-        DoEventsWaiting();
-    }
+    const WaitEnd end = WaitForConnected(w, true, failed);
     w.bOpeningHost = false;
-    if (!up || w.bUnloaded) return;
+    if (end == WaitEnd::TimedOut) {
+        LogComm(w,
+                QStringLiteral("No connection to %1 port %2 after %3 s; gave up")
+                    .arg(host)
+                    .arg(*port)
+                    .arg(kHostWaitMs / 1000),
+                QString(), false);
+        w.SSL->Disconnect();
+    }
+    if (end != WaitEnd::Reached || w.bUnloaded) return;
 
     w.l_milestone->setText(QStringLiteral("D"));
     SetBackColor(w.status_SSL, LampUp);
@@ -113,26 +128,17 @@ void CloseHost(WHost& w) {
     DoEventsNow();
     w.SSL->Disconnect();
 
-    KeepAwake awake;
-    QDeadlineTimer deadline(kHostWaitMs);
-    bool up = true;
-    for (;;) {
-        up = w.SSL->Connected();
-        DoEventsWaiting();
-        if (!up || w.bUnloaded) break;
-        if (deadline.hasExpired()) {
-            // A host that never takes the last bytes keeps a graceful close open: cut it.
-            LogComm(w,
-                    QStringLiteral("The host did not close in %1 s; connection cut")
-                        .arg(kHostWaitMs / 1000),
-                    QString(), false);
-            w.SSL->Disconnect();
-            up = w.SSL->Connected();
-            break;
-        }
-        DoEventsWaiting();
+    WaitEnd end = WaitForConnected(w, false, kNeverFails);
+    if (end == WaitEnd::TimedOut) {
+        // A host that never takes the last bytes keeps a graceful close open: cut it.
+        LogComm(w,
+                QStringLiteral("The host did not close in %1 s; connection cut")
+                    .arg(kHostWaitMs / 1000),
+                QString(), false);
+        w.SSL->Disconnect();
+        if (!w.SSL->Connected()) end = WaitEnd::Reached;
     }
-    if (up || w.bUnloaded) return;
+    if (end != WaitEnd::Reached || w.bUnloaded) return;
     w.l_milestone->setText(QStringLiteral("A"));
     SetBackColor(w.status_SSL, LampDown);
 }
