@@ -1,9 +1,10 @@
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "app/start_up.h"
 #include "app/w_host.h"

@@ -10,9 +10,9 @@ namespace {
 
 // The rates termios names on Linux (B50 .. B4000000); "134" stands for 134.5 baud.
 constexpr std::array<int, 30> kRates = {
-    50,      75,      110,     134,     150,     200,     300,     600,     1200,    1800,
-    2400,    4800,    9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
-    576000,  921600,  1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
+    50,     75,     110,     134,     150,     200,     300,     600,     1200,    1800,
+    2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
+    576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
 
 bool AllDigits(const QString& s) {
     return !s.isEmpty() && std::all_of(s.begin(), s.end(), [](QChar c) {
@@ -58,16 +58,27 @@ std::optional<LineSettings> ParseLineSettings(const QString& text, QString* why)
 
     if (parityText.isEmpty()) return Fail(why, QStringLiteral("the parity letter is missing"));
     if (parityText.size() != 1)
-        return Fail(why, QStringLiteral("parity \"%1\" is not one of n, e, o, m, s").arg(parityText));
+        return Fail(why,
+                    QStringLiteral("parity \"%1\" is not one of n, e, o, m, s").arg(parityText));
     switch (parityText[0].toLower().toLatin1()) {
-        case 'n': s.parity = Parity::None; break;
-        case 'e': s.parity = Parity::Even; break;
-        case 'o': s.parity = Parity::Odd; break;
-        case 'm': s.parity = Parity::Mark; break;
-        case 's': s.parity = Parity::Space; break;
+        case 'n':
+            s.parity = Parity::None;
+            break;
+        case 'e':
+            s.parity = Parity::Even;
+            break;
+        case 'o':
+            s.parity = Parity::Odd;
+            break;
+        case 'm':
+            s.parity = Parity::Mark;
+            break;
+        case 's':
+            s.parity = Parity::Space;
+            break;
         default:
-            return Fail(why,
-                        QStringLiteral("parity \"%1\" is not one of n, e, o, m, s").arg(parityText));
+            return Fail(
+                why, QStringLiteral("parity \"%1\" is not one of n, e, o, m, s").arg(parityText));
     }
 
     if (dataText.isEmpty()) return Fail(why, QStringLiteral("the number of data bits is missing"));
@@ -91,19 +102,39 @@ std::optional<LineSettings> ParseLineSettings(const QString& text, QString* why)
 QString FormatLineSettings(const LineSettings& settings) {
     QChar parity;
     switch (settings.parity) {
-        case Parity::None: parity = QLatin1Char('n'); break;
-        case Parity::Even: parity = QLatin1Char('e'); break;
-        case Parity::Odd: parity = QLatin1Char('o'); break;
-        case Parity::Mark: parity = QLatin1Char('m'); break;
-        case Parity::Space: parity = QLatin1Char('s'); break;
+        case Parity::None:
+            parity = QLatin1Char('n');
+            break;
+        case Parity::Even:
+            parity = QLatin1Char('e');
+            break;
+        case Parity::Odd:
+            parity = QLatin1Char('o');
+            break;
+        case Parity::Mark:
+            parity = QLatin1Char('m');
+            break;
+        case Parity::Space:
+            parity = QLatin1Char('s');
+            break;
     }
     QString stop;
     switch (settings.stopHalves) {
-        case 3: stop = QStringLiteral("1.5"); break;
-        case 4: stop = QStringLiteral("2"); break;
-        default: stop = QStringLiteral("1"); break;
+        case 3:
+            stop = QStringLiteral("1.5");
+            break;
+        case 4:
+            stop = QStringLiteral("2");
+            break;
+        default:
+            stop = QStringLiteral("1");
+            break;
     }
-    return QStringLiteral("%1,%2,%3,%4").arg(settings.baud).arg(parity).arg(settings.dataBits).arg(stop);
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(settings.baud)
+        .arg(parity)
+        .arg(settings.dataBits)
+        .arg(stop);
 }
 
 }  // namespace corvane

@@ -13,22 +13,22 @@
 // ioctl. A pulled USB adapter hangs its tty up the same way.
 #include "links/serial_port.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSocketNotifier>
-#include <QTimer>
-#include <QtGlobal>
-
-#include <cerrno>
-#include <climits>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QtGlobal>
+#include <cerrno>
+#include <climits>
+#include <cstring>
 
 namespace corvane {
 
@@ -37,7 +37,7 @@ namespace {
 // Raised inside the component when the device turned out to be gone; callers that are
 // open turn it into portLost.
 class DeviceLost : public CommError {
-public:
+  public:
     using CommError::CommError;
 };
 
@@ -67,61 +67,109 @@ int RealModemLines(int fd) {
 
 speed_t SpeedFor(int baud) {
     switch (baud) {
-        case 50: return B50;
-        case 75: return B75;
-        case 110: return B110;
-        case 134: return B134;
-        case 150: return B150;
-        case 200: return B200;
-        case 300: return B300;
-        case 600: return B600;
-        case 1200: return B1200;
-        case 1800: return B1800;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        case 115200: return B115200;
-        case 230400: return B230400;
-        case 460800: return B460800;
-        case 500000: return B500000;
-        case 576000: return B576000;
-        case 921600: return B921600;
-        case 1000000: return B1000000;
-        case 1152000: return B1152000;
-        case 1500000: return B1500000;
-        case 2000000: return B2000000;
-        case 2500000: return B2500000;
-        case 3000000: return B3000000;
-        case 3500000: return B3500000;
-        case 4000000: return B4000000;
-        default: return B0;
+        case 50:
+            return B50;
+        case 75:
+            return B75;
+        case 110:
+            return B110;
+        case 134:
+            return B134;
+        case 150:
+            return B150;
+        case 200:
+            return B200;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 1800:
+            return B1800;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        case 230400:
+            return B230400;
+        case 460800:
+            return B460800;
+        case 500000:
+            return B500000;
+        case 576000:
+            return B576000;
+        case 921600:
+            return B921600;
+        case 1000000:
+            return B1000000;
+        case 1152000:
+            return B1152000;
+        case 1500000:
+            return B1500000;
+        case 2000000:
+            return B2000000;
+        case 2500000:
+            return B2500000;
+        case 3000000:
+            return B3000000;
+        case 3500000:
+            return B3500000;
+        case 4000000:
+            return B4000000;
+        default:
+            return B0;
     }
 }
 
 // Raw mode with the given line settings and handshaking on top of what the device holds.
 void MakeTermios(termios& t, const LineSettings& s, int handshaking) {
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                         ICRNL | IXON | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IXON | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE | ICANON |
-                                         ISIG | IEXTEN);
+                                        ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD;
     switch (s.dataBits) {
-        case 5: t.c_cflag |= CS5; break;
-        case 6: t.c_cflag |= CS6; break;
-        case 7: t.c_cflag |= CS7; break;
-        default: t.c_cflag |= CS8; break;
+        case 5:
+            t.c_cflag |= CS5;
+            break;
+        case 6:
+            t.c_cflag |= CS6;
+            break;
+        case 7:
+            t.c_cflag |= CS7;
+            break;
+        default:
+            t.c_cflag |= CS8;
+            break;
     }
     switch (s.parity) {
-        case Parity::None: break;
-        case Parity::Even: t.c_cflag |= PARENB; break;
-        case Parity::Odd: t.c_cflag |= PARENB | PARODD; break;
-        case Parity::Mark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-        case Parity::Space: t.c_cflag |= PARENB | CMSPAR; break;
+        case Parity::None:
+            break;
+        case Parity::Even:
+            t.c_cflag |= PARENB;
+            break;
+        case Parity::Odd:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case Parity::Mark:
+            t.c_cflag |= PARENB | CMSPAR | PARODD;
+            break;
+        case Parity::Space:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
     }
     // termios has one flag for "more than one stop bit": a UART sends 1.5 stop bits with it
     // at 5 data bits and 2 otherwise.
@@ -140,7 +188,7 @@ void MakeTermios(termios& t, const LineSettings& s, int handshaking) {
 }
 
 constexpr tcflag_t kFrameBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
-constexpr int kModemPollMs = 10;   // with modem lines: Clear To Send and presence
+constexpr int kModemPollMs = 10;     // with modem lines: Clear To Send and presence
 constexpr int kPresencePollMs = 50;  // without: presence only
 constexpr qsizetype kReadChunk = 65536;
 constexpr qsizetype kMaxReadPerCall = 64 * 1024 * 1024;
@@ -170,7 +218,8 @@ SerialPort::~SerialPort() { closeFd(); }
 
 void SerialPort::setCommPort(int n) {
     if (fd_ >= 0)
-        Raise(QStringLiteral("com%1: port already open; the port number cannot change while it is open")
+        Raise(QStringLiteral(
+                  "com%1: port already open; the port number cannot change while it is open")
                   .arg(port_));
     port_ = n;
 }
@@ -199,7 +248,8 @@ void SerialPort::setSettings(const QString& text) {
 
 void SerialPort::setHandshaking(int mode) {
     if (mode < 0 || mode > 3)
-        Raise(QStringLiteral("handshaking %1 is not one of 0 (none), 1 (XON/XOFF), 2 (RTS/CTS), 3 (both)")
+        Raise(QStringLiteral(
+                  "handshaking %1 is not one of 0 (none), 1 (XON/XOFF), 2 (RTS/CTS), 3 (both)")
                   .arg(mode));
     const int old = handshaking_;
     handshaking_ = mode;
@@ -252,10 +302,12 @@ void SerialPort::setPortOpen(bool open) {
         Raise(QStringLiteral("com%1: there is no such port (port numbers start at 1)").arg(port_));
     const QString where = QStringLiteral("com%1 (%2)").arg(port_).arg(path);
 
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int e = errno;
-        if (e == EBUSY) Raise(QStringLiteral("%1: in use by another program (%2)").arg(where, ErrorText(e)));
+        if (e == EBUSY)
+            Raise(QStringLiteral("%1: in use by another program (%2)").arg(where, ErrorText(e)));
         Raise(QStringLiteral("%1: %2").arg(where, ErrorText(e)));
     }
     if (!::isatty(fd)) {
@@ -362,7 +414,8 @@ void SerialPort::Output(const QByteArray& text) {
 }
 
 void SerialPort::applySettings(const LineSettings& s) {
-    const QString where = QStringLiteral("com%1 (%2)").arg(port_).arg(DevicePathForPort(programDir_, port_));
+    const QString where =
+        QStringLiteral("com%1 (%2)").arg(port_).arg(DevicePathForPort(programDir_, port_));
     if (HungUp(fd_)) RaiseLost(QStringLiteral("%1: the device hung up").arg(where));
     termios t{};
     if (::tcgetattr(fd_, &t) != 0) {
@@ -384,7 +437,8 @@ void SerialPort::applySettings(const LineSettings& s) {
     if (::tcgetattr(fd_, &back) != 0) {
         const int e = errno;
         if (IsLossErrno(e)) RaiseLost(QStringLiteral("%1: %2").arg(where, ErrorText(e)));
-        Raise(QStringLiteral("%1: cannot read the line settings back: %2").arg(where, ErrorText(e)));
+        Raise(
+            QStringLiteral("%1: cannot read the line settings back: %2").arg(where, ErrorText(e)));
     }
     if ((back.c_cflag & kFrameBits) != (t.c_cflag & kFrameBits) ||
         cfgetospeed(&back) != cfgetospeed(&t) || cfgetispeed(&back) != cfgetispeed(&t))
@@ -427,7 +481,8 @@ void SerialPort::pollModemLines() {
 void SerialPort::flushOutput() {
     if (fd_ < 0) return;
     while (!outQueue_.isEmpty()) {
-        const ssize_t n = ::write(fd_, outQueue_.constData(), static_cast<size_t>(outQueue_.size()));
+        const ssize_t n =
+            ::write(fd_, outQueue_.constData(), static_cast<size_t>(outQueue_.size()));
         if (n > 0) {
             outQueue_.remove(0, n);
             continue;

@@ -1,21 +1,21 @@
 #include "rig/pty_terminal.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSocketNotifier>
-
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include "rig/wait.h"
 
@@ -67,7 +67,8 @@ PtyTerminal::PtyTerminal(const QString& programDir, int portNumber) {
     }
     linkPath_ = dir.filePath(QStringLiteral("ports/com%1").arg(portNumber));
     const QByteArray link = QFile::encodeName(linkPath_);
-    if (QFileInfo(linkPath_).isSymLink() || QFileInfo::exists(linkPath_)) ::unlink(link.constData());
+    if (QFileInfo(linkPath_).isSymLink() || QFileInfo::exists(linkPath_))
+        ::unlink(link.constData());
     if (::symlink(name, link.constData()) != 0) {
         const int e = errno;
         closeAll();
@@ -78,7 +79,8 @@ PtyTerminal::PtyTerminal(const QString& programDir, int portNumber) {
     LinkOwners()[linkPath_] = this;
 
     readNotifier_ = new QSocketNotifier(masterFd_, QSocketNotifier::Read);
-    QObject::connect(readNotifier_, &QSocketNotifier::activated, readNotifier_, [this] { drain(); });
+    QObject::connect(readNotifier_, &QSocketNotifier::activated, readNotifier_,
+                     [this] { drain(); });
 }
 
 PtyTerminal::~PtyTerminal() {
@@ -117,7 +119,8 @@ void PtyTerminal::send(const QByteArray& bytes) {
     const QDeadlineTimer deadline(kSendBoundMs);
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(masterFd_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t n =
+            ::write(masterFd_, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n > 0) {
             done += n;
             continue;

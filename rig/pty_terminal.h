@@ -14,7 +14,7 @@ class QSocketNotifier;
 namespace corvane::rig {
 
 class PtyTerminal {
-public:
+  public:
     // Makes the pty pair (master raw and non-blocking, slave raw), creates programDir/ports
     // and the link ports/comN -> slave device (an existing link is replaced). Throws
     // std::runtime_error when any of this fails.
@@ -53,7 +53,7 @@ public:
     void hangUp();
     bool isHungUp() const { return masterFd_ < 0; }
 
-private:
+  private:
     void drain();
     void closeAll();
 
