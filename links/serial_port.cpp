@@ -228,20 +228,7 @@ void SerialPort::setSettings(const QString& text) {
     QString why;
     const std::optional<LineSettings> s = ParseLineSettings(text, &why);
     if (!s) Raise(QStringLiteral("line settings \"%1\": %2").arg(text, why));
-    if (fd_ >= 0) {
-        try {
-            applySettings(*s);
-        } catch (const DeviceLost& e) {
-            portLost(QString::fromStdString(e.what()));
-            throw;
-        } catch (const CommError&) {
-            try {
-                applySettings(settings_);  // the device refused: put the old settings back
-            } catch (const CommError&) {
-            }
-            throw;
-        }
-    }
+    if (fd_ >= 0) applyOrRestore(*s, handshaking_);
     settings_ = *s;
     settingsText_ = FormatLineSettings(*s);
 }
@@ -251,18 +238,19 @@ void SerialPort::setHandshaking(int mode) {
         Raise(QStringLiteral(
                   "handshaking %1 is not one of 0 (none), 1 (XON/XOFF), 2 (RTS/CTS), 3 (both)")
                   .arg(mode));
-    const int old = handshaking_;
+    if (fd_ >= 0) applyOrRestore(settings_, mode);
     handshaking_ = mode;
-    if (fd_ < 0) return;
+}
+
+void SerialPort::applyOrRestore(const LineSettings& s, int handshaking) {
     try {
-        applySettings(settings_);
+        applySettings(s, handshaking);
     } catch (const DeviceLost& e) {
         portLost(QString::fromStdString(e.what()));
         throw;
     } catch (const CommError&) {
-        handshaking_ = old;
         try {
-            applySettings(settings_);
+            applySettings(settings_, handshaking_);  // the device refused: the old ones back
         } catch (const CommError&) {
         }
         throw;
@@ -301,6 +289,7 @@ void SerialPort::setPortOpen(bool open) {
     if (path.isEmpty())
         Raise(QStringLiteral("com%1: there is no such port (port numbers start at 1)").arg(port_));
     const QString where = QStringLiteral("com%1 (%2)").arg(port_).arg(path);
+    where_ = where;
 
     const int fd =
         ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -330,7 +319,7 @@ void SerialPort::setPortOpen(bool open) {
     // its forced 8N1 a settings error.
     hasLineHardware_ = RealModemLines(fd_) >= 0;
     try {
-        applySettings(settings_);
+        applySettings(settings_, handshaking_);
     } catch (const CommError&) {
         closeFd();
         throw;
@@ -413,9 +402,8 @@ void SerialPort::Output(const QByteArray& text) {
     if (fd_ < 0) Raise(QStringLiteral("com%1: port lost while writing").arg(port_));
 }
 
-void SerialPort::applySettings(const LineSettings& s) {
-    const QString where =
-        QStringLiteral("com%1 (%2)").arg(port_).arg(DevicePathForPort(programDir_, port_));
+void SerialPort::applySettings(const LineSettings& s, int handshaking) {
+    const QString& where = where_;
     if (HungUp(fd_)) RaiseLost(QStringLiteral("%1: the device hung up").arg(where));
     termios t{};
     if (::tcgetattr(fd_, &t) != 0) {
@@ -423,7 +411,7 @@ void SerialPort::applySettings(const LineSettings& s) {
         if (IsLossErrno(e)) RaiseLost(QStringLiteral("%1: %2").arg(where, ErrorText(e)));
         Raise(QStringLiteral("%1: cannot read the line settings: %2").arg(where, ErrorText(e)));
     }
-    MakeTermios(t, s, handshaking_);
+    MakeTermios(t, s, handshaking);
     if (::tcsetattr(fd_, TCSANOW, &t) != 0) {
         const int e = errno;
         if (IsLossErrno(e)) RaiseLost(QStringLiteral("%1: %2").arg(where, ErrorText(e)));

@@ -86,7 +86,10 @@ class SerialPort : public QObject {
     void OnComm();
 
   private:
-    void applySettings(const LineSettings& s);
+    void applySettings(const LineSettings& s, int handshaking);
+    // Applies new settings and handshaking to the open device; when it refuses them, puts
+    // the current ones back and raises.
+    void applyOrRestore(const LineSettings& s, int handshaking);
     void applyModemLines();
     void pollModemLines();
     void flushOutput();
@@ -102,6 +105,7 @@ class SerialPort : public QObject {
     bool dtr_ = false;
     bool rts_ = false;
     int fd_ = -1;
+    QString where_;  // "comN (device)" of the open port, for error texts
     bool hasLineHardware_ = false;
     int lastModemLines_ = -1;
     int commEvent_ = 0;
