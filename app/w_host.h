@@ -99,7 +99,6 @@ class WHost : public QWidget {
     // Guards and flags that the nested waits need.
     bool bOpeningHost = false;  // an OpenHost is waiting; a second one does nothing
     bool bUnloaded = false;     // the window was closed: every nested wait ends at once
-    bool bPortLostLogged = false;
 
     // The program's folder (load files, ports/, log/), always without a trailing separator
     // unless it is the root.

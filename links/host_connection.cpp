@@ -66,13 +66,7 @@ std::optional<int> HostPortOf(const QString& field, QString* why) {
     return static_cast<int>(value);
 }
 
-bool IsHostConnected(WHost& w) {
-    try {
-        return w.SSL->Connected();
-    } catch (...) {
-        return false;
-    }
-}
+bool IsHostConnected(WHost& w) { return w.SSL->Connected(); }
 
 void OpenHost(WHost& w) {
     // A double-click on the still red lamp during the wait must not start a second open.

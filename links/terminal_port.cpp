@@ -32,7 +32,6 @@ void OpenTerminalPort(WHost& w) {
             w.Comm->setDTREnable(true);
             w.Comm->setRTSEnable(true);
             w.Comm->setPortOpen(true);
-            w.bPortLostLogged = false;
         }
     } catch (const CommError& e) {
         LogComm(w, QString::fromStdString(e.what()), QString(), false);
@@ -64,13 +63,7 @@ void CloseTerminalPort(WHost& w) {
     w.b_start->setEnabled(true);
 }
 
-bool IsTerminalPortOpen(WHost& w) {
-    try {
-        return w.Comm->PortOpen();
-    } catch (...) {
-        return false;
-    }
-}
+bool IsTerminalPortOpen(WHost& w) { return w.Comm->PortOpen(); }
 
 void Comm_OnComm(WHost& w) {
     const int event = w.Comm->CommEvent();
@@ -81,14 +74,12 @@ void Comm_OnComm(WHost& w) {
         if (IsHostConnected(w)) CloseHost(w);
     } else if (event == comEventPortLost) {
         // The device went away under us (adapter pulled, line hung up): from now on the
-        // port is closed, as if the operator had closed it, and the log says why.
-        if (!w.bPortLostLogged) {
-            w.bPortLostLogged = true;
-            LogComm(w,
-                    QStringLiteral("Terminal port com%1 lost: the device hung up or was removed")
-                        .arg(w.Comm->CommPort()),
-                    QString(), false);
-        }
+        // port is closed, as if the operator had closed it, and the log says why. The
+        // component reports a loss once, so this is logged once.
+        LogComm(w,
+                QStringLiteral("Terminal port com%1 lost: the device hung up or was removed")
+                    .arg(w.Comm->CommPort()),
+                QString(), false);
         CloseTerminalPort(w);
     }
 }
