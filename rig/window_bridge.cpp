@@ -15,6 +15,12 @@
 
 namespace corvane::rig {
 
+void ChooseHost(WHost& w, const QString& name, quint16 port) {
+    w.cboSystem->addItem(QStringLiteral("%1:127.0.0.1:%2").arg(name).arg(port));
+    w.cboSystem->setCurrentIndex(w.cboSystem->count() - 1);
+    cboSystem_Click(w);
+}
+
 WindowBridge::WindowBridge() {
     if (!dir_.isValid()) throw std::runtime_error("no temporary folder");
     SetMessageHandler([this](const QString& m) { messages_ << m; });
@@ -23,9 +29,7 @@ WindowBridge::WindowBridge() {
     host_ = std::make_unique<LoopbackHost>();
     if (!host_->listening())
         throw std::runtime_error("loopback host: " + host_->errorString().toStdString());
-    window_->cboSystem->addItem(QStringLiteral("Ludric:127.0.0.1:%1").arg(host_->port()));
-    window_->cboSystem->setCurrentIndex(window_->cboSystem->count() - 1);
-    cboSystem_Click(*window_);
+    ChooseHost(*window_, QStringLiteral("Ludric"), host_->port());
 }
 
 WindowBridge::~WindowBridge() {

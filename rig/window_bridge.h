@@ -12,6 +12,9 @@
 
 namespace corvane::rig {
 
+// Chooses a host system on 127.0.0.1 the way the operator does, with the given port.
+void ChooseHost(WHost& w, const QString& name, quint16 port);
+
 class WindowBridge {
   public:
     // Throws std::runtime_error when the folder, the pty or the host cannot be had.

@@ -23,15 +23,11 @@
 #include "rig/loopback_host.h"
 #include "rig/pty_terminal.h"
 #include "rig/wait.h"
+#include "rig/window_bridge.h"
 
 namespace corvane::testing {
 
-// Chooses a host system the way the operator does, with the test host's port.
-inline void ChooseHost(WHost& w, const QString& name, quint16 port) {
-    w.cboSystem->addItem(QStringLiteral("%1:127.0.0.1:%2").arg(name).arg(port));
-    w.cboSystem->setCurrentIndex(w.cboSystem->count() - 1);
-    cboSystem_Click(w);
-}
+using rig::ChooseHost;
 
 inline QByteArray Bytes(std::initializer_list<int> values) {
     QByteArray b;
