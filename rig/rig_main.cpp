@@ -1,6 +1,5 @@
 // corvane-rig: plays the terminal on a pty and a stand-in host on 127.0.0.1, so the bridge can
 // be tried without a terminal or a host.
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
@@ -18,6 +17,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "app/termination_signals.h"
 #include "rig/loopback_host.h"
 #include "rig/pty_terminal.h"
 #include "rig/sample_load_file.h"
@@ -26,13 +26,6 @@
 using namespace corvane::rig;
 
 namespace {
-
-int signalPair[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(signalPair[1], &c, 1);
-}
 
 void Say(const QString& line) {
     std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
@@ -398,17 +391,7 @@ int main(int argc, char** argv) {
     if (burst > 0) o.sendOnConnect += SampleLoadBytes(burst);
 
     Rig rig(o);
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) == 0) {
-        auto* notifier = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &rig, [&rig] {
-            char c;
-            [[maybe_unused]] const auto n = ::read(signalPair[0], &c, 1);
-            rig.stop(QStringLiteral("signal"));
-        });
-        std::signal(SIGTERM, OnSignal);
-        std::signal(SIGINT, OnSignal);
-        std::signal(SIGHUP, OnSignal);
-    }
+    corvane::OnTerminationSignals(&rig, [&rig] { rig.stop(QStringLiteral("signal")); });
     if (!rig.start()) {
         rig.tearDown();
         return 1;
