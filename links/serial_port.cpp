@@ -20,7 +20,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -63,6 +66,12 @@ bool HungUp(int fd) {
 int RealModemLines(int fd) {
     int bits = 0;
     return ::ioctl(fd, TIOCMGET, &bits) == 0 ? bits : -1;
+}
+
+// What the device holds unsent; a pty holds nothing by this count.
+int RealOutputQueue(int fd) {
+    int n = 0;
+    return ::ioctl(fd, TIOCOUTQ, &n) == 0 ? n : -1;
 }
 
 speed_t SpeedFor(int baud) {
@@ -187,6 +196,8 @@ void MakeTermios(termios& t, const LineSettings& s, int handshaking) {
     cfsetospeed(&t, speed);
 }
 
+static_assert(TCSANOW == 0, "applySettings takes TCSANOW as its default");
+
 constexpr tcflag_t kFrameBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
 constexpr int kModemPollMs = 10;     // with modem lines: Clear To Send and presence
 constexpr int kPresencePollMs = 50;  // without: presence only
@@ -212,6 +223,7 @@ SerialPort::SerialPort(QObject* parent) : QObject(parent) {
     modemPoll_ = new QTimer(this);
     connect(modemPoll_, &QTimer::timeout, this, &SerialPort::pollModemLines);
     setModemLineReader(nullptr);
+    setOutputQueueReader(nullptr);
 }
 
 SerialPort::~SerialPort() { closeFd(); }
@@ -228,7 +240,15 @@ void SerialPort::setSettings(const QString& text) {
     QString why;
     const std::optional<LineSettings> s = ParseLineSettings(text, &why);
     if (!s) Raise(QStringLiteral("line settings \"%1\": %2").arg(text, why));
-    if (fd_ >= 0) applyOrRestore(*s, handshaking_);
+    if (fd_ >= 0 && !(*s == settings_)) {
+        // Output still queued would leave the line at the new framing, corrupted: let it go
+        // first. TCSADRAIN then waits for the last characters inside the UART.
+        const bool drained = drainOutput();
+        if (fd_ >= 0) applyOrRestore(*s, handshaking_, drained ? TCSADRAIN : TCSANOW);
+        if (!drained && fd_ >= 0) raiseEvent(comEventDrainTimeout);
+    } else if (fd_ >= 0) {
+        applyOrRestore(*s, handshaking_);
+    }
     settings_ = *s;
     settingsText_ = FormatLineSettings(*s);
 }
@@ -242,9 +262,74 @@ void SerialPort::setHandshaking(int mode) {
     handshaking_ = mode;
 }
 
-void SerialPort::applyOrRestore(const LineSettings& s, int handshaking) {
+bool SerialPort::drainOutput() {
+    const int queued = OutBufferCount();
+    if (queued <= 0) return true;
+    const quint64 open = opens_;
+    const QDeadlineTimer deadline(static_cast<qint64>(LineMs(queued)) + 1000);
+    // A device's queue empties without telling anyone: look again every millisecond.
+    QTimer look;
+    look.start(1);
+    while (fd_ >= 0 && opens_ == open && OutBufferCount() > 0) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return fd_ >= 0 && opens_ == open;
+}
+
+int SerialPort::OutBufferCount() const {
+    if (fd_ < 0) return 0;
+    const qint64 device = qMax(outputQueueReader_(fd_), 0);
+    return static_cast<int>(qMin<qint64>(outQueue_.size() + device, INT_MAX));
+}
+
+void SerialPort::setOutBufferCount(int count) {
+    if (count != 0)
+        Raise(QStringLiteral("com%1: the output buffer can only be emptied (0), not set to %2")
+                  .arg(port_)
+                  .arg(count));
+    outQueue_.clear();
+    if (writeNotifier_) writeNotifier_->setEnabled(false);
+    if (fd_ >= 0) ::tcflush(fd_, TCOFLUSH);
+}
+
+void SerialPort::setRThreshold(int count) {
+    rThreshold_ = qMax(count, 0);
+    if (readNotifier_) readNotifier_->setEnabled(rThreshold_ > 0);
+}
+
+double SerialPort::LineMs(qint64 characters) const {
+    // A start bit, the data bits, a parity bit and the stop bits go out for each character.
+    const double bits = 1.0 + settings_.dataBits + (settings_.parity == Parity::None ? 0 : 1) +
+                        settings_.stopHalves / 2.0;
+    return 1000.0 * bits * static_cast<double>(characters) / settings_.baud;
+}
+
+void SerialPort::setOutputQueueReader(OutputQueueReader reader) {
+    if (reader)
+        outputQueueReader_ = std::move(reader);
+    else
+        outputQueueReader_ = [](int fd) { return RealOutputQueue(fd); };
+}
+
+void SerialPort::onReadable() {
+    // Once per Input: a reader that is not ready yet is not woken over and over.
+    readNotifier_->setEnabled(false);
+    if (HungUp(fd_)) {
+        portLost(QStringLiteral("the device hung up"));
+        return;
+    }
+    if (InBufferCount() < rThreshold_) {
+        readNotifier_->setEnabled(true);
+        return;
+    }
+    commEvent_ = comEvReceive;
+    emit OnComm();
+}
+
+void SerialPort::applyOrRestore(const LineSettings& s, int handshaking, int when) {
     try {
-        applySettings(s, handshaking);
+        applySettings(s, handshaking, when);
     } catch (const DeviceLost& e) {
         portLost(QString::fromStdString(e.what()));
         throw;
@@ -327,9 +412,13 @@ void SerialPort::setPortOpen(bool open) {
     applyModemLines();
     if (fd_ < 0) Raise(QStringLiteral("%1: the device went away while opening").arg(where));
 
+    ++opens_;
     writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
     writeNotifier_->setEnabled(false);
     connect(writeNotifier_, &QSocketNotifier::activated, this, &SerialPort::flushOutput);
+    readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    readNotifier_->setEnabled(rThreshold_ > 0);
+    connect(readNotifier_, &QSocketNotifier::activated, this, &SerialPort::onReadable);
 
     // The timer watches for the device's loss on every tick (so a hang-up is reported even
     // when nobody polls the port) and, where the reader reports modem lines, for a change of
@@ -385,6 +474,7 @@ QByteArray SerialPort::Input() {
     }
     QByteArray result;
     result.swap(inBuffer_);
+    if (readNotifier_ && fd_ >= 0 && rThreshold_ > 0) readNotifier_->setEnabled(true);
     return result;
 }
 
@@ -402,7 +492,7 @@ void SerialPort::Output(const QByteArray& text) {
     if (fd_ < 0) Raise(QStringLiteral("com%1: port lost while writing").arg(port_));
 }
 
-void SerialPort::applySettings(const LineSettings& s, int handshaking) {
+void SerialPort::applySettings(const LineSettings& s, int handshaking, int when) {
     const QString& where = where_;
     if (HungUp(fd_)) RaiseLost(QStringLiteral("%1: the device hung up").arg(where));
     termios t{};
@@ -412,7 +502,7 @@ void SerialPort::applySettings(const LineSettings& s, int handshaking) {
         Raise(QStringLiteral("%1: cannot read the line settings: %2").arg(where, ErrorText(e)));
     }
     MakeTermios(t, s, handshaking);
-    if (::tcsetattr(fd_, TCSANOW, &t) != 0) {
+    if (::tcsetattr(fd_, when, &t) != 0) {
         const int e = errno;
         if (IsLossErrno(e)) RaiseLost(QStringLiteral("%1: %2").arg(where, ErrorText(e)));
         if (hasLineHardware_)
@@ -473,6 +563,7 @@ void SerialPort::flushOutput() {
             ::write(fd_, outQueue_.constData(), static_cast<size_t>(outQueue_.size()));
         if (n > 0) {
             outQueue_.remove(0, n);
+            written_ += n;
             continue;
         }
         if (n == 0) break;
@@ -502,10 +593,11 @@ void SerialPort::raiseEvent(int code) {
 
 void SerialPort::closeFd() {
     modemPoll_->stop();
-    if (writeNotifier_) {
-        writeNotifier_->setEnabled(false);
-        writeNotifier_->deleteLater();  // may be inside its own activated signal
-        writeNotifier_ = nullptr;
+    for (QSocketNotifier** n : {&writeNotifier_, &readNotifier_}) {
+        if (!*n) continue;
+        (*n)->setEnabled(false);
+        (*n)->deleteLater();  // may be inside its own activated signal
+        *n = nullptr;
     }
     outQueue_.clear();
     inBuffer_.clear();

@@ -23,8 +23,12 @@ class CommError : public std::runtime_error {
 };
 
 // Event codes read from CommEvent while OnComm is being delivered.
+constexpr int comEvReceive = 2;         // characters are waiting to be read (RThreshold above 0)
 constexpr int comEvCTS = 3;             // the Clear To Send line changed
 constexpr int comEventPortLost = 1100;  // the device vanished (adapter pulled, pty hung up)
+// Output queued before a change of line settings had not left the line within its line time
+// plus a second; the settings were changed anyway.
+constexpr int comEventDrainTimeout = 1101;
 
 // The device of port n: the link ports/comN under the program's folder when it exists,
 // else /dev/ttyS(n-1). Empty for n < 1.
@@ -69,8 +73,23 @@ class SerialPort : public QObject {
     QByteArray Input();
     // Queues the characters for the line, in order; raises when the port is closed.
     void Output(const QByteArray& text);
-    // Characters handed to Output and not yet taken by the device.
-    int OutBufferCount() const { return static_cast<int>(outQueue_.size()); }
+    // Characters handed to Output and not yet sent on the line: the component's own queue
+    // plus what the device holds unsent (its output queue, where it reports one).
+    int OutBufferCount() const;
+    // Characters the device has taken from the component since it was made, over every open.
+    qint64 CharactersWritten() const { return written_; }
+    // 0 discards every character not yet sent, in the component and in the device; no
+    // other value is allowed.
+    void setOutBufferCount(int count);
+
+    // 0: no receive events. Above 0: OnComm with comEvReceive once that many characters
+    // wait, raised again only after Input has taken them (so a slow reader is woken once).
+    void setRThreshold(int count);
+    int RThreshold() const { return rThreshold_; }
+
+    // The baud rate of Settings, and the line time of a number of characters at Settings.
+    int Baud() const { return settings_.baud; }
+    double LineMs(qint64 characters) const;
 
     int CommEvent() const { return commEvent_; }
 
@@ -79,6 +98,12 @@ class SerialPort : public QObject {
     using ModemLineReader = std::function<int(int fd)>;
     void setModemLineReader(ModemLineReader reader);
 
+    // Reads the characters an open device holds unsent (TIOCOUTQ), -1 when it cannot tell.
+    // Replaceable in tests: a pty reports none, though the terminal on its other end may be
+    // reading at the pace of a real line.
+    using OutputQueueReader = std::function<int(int fd)>;
+    void setOutputQueueReader(OutputQueueReader reader);
+
     // True when the device has real line hardware (modem lines); a pty has none.
     bool HasLineHardware() const { return hasLineHardware_; }
 
@@ -86,10 +111,15 @@ class SerialPort : public QObject {
     void OnComm();
 
   private:
-    void applySettings(const LineSettings& s, int handshaking);
+    // `when` is TCSANOW, or TCSADRAIN once the queued output has left the component.
+    void applySettings(const LineSettings& s, int handshaking, int when = 0);
     // Applies new settings and handshaking to the open device; when it refuses them, puts
     // the current ones back and raises.
-    void applyOrRestore(const LineSettings& s, int handshaking);
+    void applyOrRestore(const LineSettings& s, int handshaking, int when = 0);
+    // Lets the queued output leave the line, processing events meanwhile, for at most its
+    // line time plus a second; false when it did not (or the port closed meanwhile).
+    bool drainOutput();
+    void onReadable();
     void applyModemLines();
     void pollModemLines();
     void flushOutput();
@@ -111,9 +141,14 @@ class SerialPort : public QObject {
     int commEvent_ = 0;
     QByteArray inBuffer_;
     QByteArray outQueue_;
+    int rThreshold_ = 0;
+    qint64 written_ = 0;
+    quint64 opens_ = 0;  // counts opens, so a wait notices a close and reopen under it
     QSocketNotifier* writeNotifier_ = nullptr;
+    QSocketNotifier* readNotifier_ = nullptr;
     QTimer* modemPoll_ = nullptr;
     ModemLineReader modemLineReader_;
+    OutputQueueReader outputQueueReader_;
 };
 
 }  // namespace corvane
