@@ -7,6 +7,11 @@ namespace corvane {
 
 namespace {
 
+// What the component reads from the system at most before it hands it on: one DataIn is never
+// larger, and while data is not accepted this is all the component holds; beyond it the
+// system's buffers and the TCP window push back on the host.
+constexpr qint64 kReadAtMost = 64 * 1024;
+
 QString Where(const QString& host, int port) {
     return QStringLiteral("%1 port %2").arg(host).arg(port);
 }
@@ -15,6 +20,7 @@ QString Where(const QString& host, int port) {
 
 HostSocket::HostSocket(QObject* parent) : QObject(parent) {
     socket_ = new QTcpSocket(this);
+    socket_->setReadBufferSize(kReadAtMost);
     connect(socket_, &QTcpSocket::connected, this, &HostSocket::onConnected);
     connect(socket_, &QTcpSocket::readyRead, this, &HostSocket::onReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, &HostSocket::onDisconnected);
@@ -32,6 +38,7 @@ void HostSocket::Connect(const QString& host, int port) {
     // reports its Disconnected (with its own address) from inside abort().
     if (socket_->state() != QAbstractSocket::UnconnectedState) socket_->abort();
     reportedDown_ = true;
+    setAcceptData(true);
     host_ = host;
     port_ = port;
 
@@ -58,7 +65,12 @@ void HostSocket::Connect(const QString& host, int port) {
 }
 
 void HostSocket::DoEvents() {
-    if (socket_->state() != QAbstractSocket::ConnectedState) return;
+    if (!acceptData_) return;
+    if (socket_->state() != QAbstractSocket::ConnectedState) {
+        // What came before a close is still delivered, once data is accepted again.
+        if (socket_->bytesAvailable() > 0) onReadyRead();
+        return;
+    }
     // Zero timeout: reads what is waiting (readyRead fires inside), notices a close by the
     // peer and writes what the system will take, without running the application's loop.
     // Its timeout when nothing is waiting is not an error (see onError).
@@ -100,6 +112,15 @@ void HostSocket::Disconnect() {
     }
 }
 
+void HostSocket::setAcceptData(bool accept) {
+    if (accept == acceptData_) return;
+    acceptData_ = accept;
+    // Qt stops reading from the system once its limited buffer is full.
+    if (accept && socket_->bytesAvailable() > 0) onReadyRead();
+}
+
+qint64 HostSocket::BytesToWrite() const { return socket_->bytesToWrite(); }
+
 void HostSocket::onConnected() {
     reportedDown_ = false;
     if (keepAlive_) socket_->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
@@ -110,7 +131,7 @@ void HostSocket::onConnected() {
 
 void HostSocket::onReadyRead() {
     // A DataIn handler may poll again, which buffers more without a new readyRead.
-    while (socket_->bytesAvailable() > 0) {
+    while (acceptData_ && socket_->bytesAvailable() > 0) {
         const QByteArray text = socket_->readAll();
         if (text.isEmpty()) break;
         emit DataIn(text, false);

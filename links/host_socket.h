@@ -36,6 +36,14 @@ class HostSocket : public QObject {
     // Starts closing and returns; Connected turns False when the link is down.
     void Disconnect();
 
+    // False: no DataIn events; what the host sends waits in the component (at most 64 KiB,
+    // the most one DataIn carries) and then in the system, whose receive window holds the
+    // host back. True again delivers what waited, in order. A new Connect sets it True.
+    void setAcceptData(bool accept);
+    bool AcceptData() const { return acceptData_; }
+    // Bytes handed to Send and not yet taken by the system.
+    qint64 BytesToWrite() const;
+
   signals:
     void DataIn(const QByteArray& text, bool endOfLine);
     void ConnectionStatus(const QString& connectionEvent, int statusCode,
@@ -59,6 +67,7 @@ class HostSocket : public QObject {
     QString host_;
     int port_ = 0;
     bool reportedDown_ = true;
+    bool acceptData_ = true;
 };
 
 }  // namespace corvane
