@@ -10,6 +10,7 @@
 #include "links/host_socket.h"
 #include "links/serial_port.h"
 #include "links/terminal_port.h"
+#include "relay/pump.h"
 
 namespace corvane {
 
@@ -54,6 +55,7 @@ void b_term_Click(WHost& w) {
         w.Comm->Output(*bytes);
     } catch (const CommError&) {
     }
+    WakePump(w);
 }
 
 void b_host_Click(WHost& w) {

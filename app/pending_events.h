@@ -5,13 +5,15 @@
 
 namespace corvane {
 
-// Keeps a nested wait awake every millisecond while it lives, also when the pump's own timer
-// is not running (a test that ticks the pump by hand, a window being closed).
+// Wakes a nested wait every `everyMs` while it lives, for a condition that changes without
+// an event of its own (a device's output queue emptying). With `once`, it wakes the wait a
+// single time, at a deadline the wait checks.
 class KeepAwake {
   public:
-    KeepAwake() {
+    explicit KeepAwake(int everyMs = 1, bool once = false) {
         timer_.setTimerType(Qt::PreciseTimer);
-        timer_.start(1);
+        timer_.setSingleShot(once);
+        timer_.start(everyMs);
     }
 
   private:

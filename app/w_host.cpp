@@ -66,6 +66,28 @@ QString FolderOf(const QString& dir) {
     return d;
 }
 
+// Any operator action restarts a sleeping pump, so nothing the operator did waits for it.
+class OperatorActions : public QObject {
+  public:
+    OperatorActions(WHost& w, QObject* parent) : QObject(parent), w_(w) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::KeyPress:
+                if (watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == &w_)
+                    WakePump(w_);
+                break;
+            default:
+                break;
+        }
+        return false;
+    }
+
+  private:
+    WHost& w_;
+};
+
 // Runs the GotFocus handler of the chunk-delay box.
 class FocusFilter : public QObject {
   public:
@@ -304,6 +326,7 @@ void WHost::BuildControls() {
     sTimer->setInterval(1);
     Comm = new SerialPort(this);
     Comm->setProgramDir(programDir_);
+    Comm->setRThreshold(1);  // received characters wake a sleeping pump
     SSL = new HostSocket(this);
 
     // Every control is found by its name from the inventory.
@@ -364,9 +387,16 @@ void WHost::WireEvents() {
     connect(b_term, &QPushButton::clicked, this, [&w] { b_term_Click(w); });
     connect(b_ShowMonitor, &QPushButton::clicked, this, [&w] { b_ShowMonitor_Click(w); });
     connect(sTimer, &QTimer::timeout, this, [&w] { sTimer_Timer(w); });
-    connect(Comm, &SerialPort::OnComm, this, [&w] { Comm_OnComm(w); });
-    connect(SSL, &HostSocket::DataIn, this,
-            [&w](const QByteArray& text, bool eol) { SSL_DataIn(w, text, eol); });
+    connect(Comm, &SerialPort::OnComm, this, [&w] {
+        Comm_OnComm(w);
+        WakePump(w);
+    });
+    connect(SSL, &HostSocket::DataIn, this, [&w](const QByteArray& text, bool eol) {
+        SSL_DataIn(w, text, eol);
+        WakePump(w);
+    });
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->installEventFilter(new OperatorActions(w, this));
     connect(SSL, &HostSocket::ConnectionStatus, this,
             [&w](const QString& ev, int code, const QString& description) {
                 SSL_ConnectionStatus(w, ev, code, description);
@@ -423,6 +453,7 @@ void WHost::Form_QueryUnload(int& /*cancel*/, int unloadMode) {
 void WHost::Form_Unload(int& /*cancel*/) {
     // From here on no timer tick or component event is handled, and every nested wait that is
     // still on the stack sees bUnloaded and returns.
+    ReportHostDrops(*this);
     bUnloaded = true;
     sTimer->stop();
     Comm->blockSignals(true);

@@ -93,12 +93,15 @@ class WHost : public QWidget {
     std::optional<qint64> sLastTermIn;  // whole seconds, when the pump last read terminal input
     int nLoadFileRequest = 0;           // -1 while a request is awaited
     bool bIacPending = false;           // an unpaired 0xFF at the end of the last host event
+    qint64 nHostDropped = 0;            // terminal input dropped while the host did not read
     QByteArray CrLf;
     std::array<LogView, 2> LogViews{};
 
     // Guards and flags that the nested waits need.
     bool bOpeningHost = false;  // an OpenHost is waiting; a second one does nothing
     bool bUnloaded = false;     // the window was closed: every nested wait ends at once
+    // Whether activity restarts a sleeping pump; tests that tick it by hand turn it off.
+    bool PumpWakes = true;
 
     // The program's folder (load files, ports/, log/), always without a trailing separator
     // unless it is the root.

@@ -11,6 +11,7 @@
 #include "links/lamps.h"
 #include "logs/comm_log.h"
 #include "relay/login_keys.h"
+#include "relay/pump.h"
 
 namespace corvane {
 
@@ -23,7 +24,9 @@ const bool kNeverFails = false;
 // until it reads `wanted`, the component reports a failure, the window closes or the bound
 // passes.
 WaitEnd WaitForConnected(WHost& w, bool wanted, const bool& failed) {
-    KeepAwake awake;
+    // Every other end of the wait comes with an event: the link's change, the component's
+    // error, the window's close.
+    KeepAwake atDeadline(kHostWaitMs + 1, true);
     QDeadlineTimer deadline(kHostWaitMs);
     for (;;) {
         const bool value = w.SSL->Connected();
@@ -112,7 +115,10 @@ void OpenHost(WHost& w) {
 
     w.l_milestone->setText(QStringLiteral("D"));
     SetBackColor(w.status_SSL, LampUp);
-    if (const auto key = LoginKey(w.l_loginMode->text())) w.sToHost = *key;
+    if (const auto key = LoginKey(w.l_loginMode->text())) {
+        w.sToHost = *key;
+        WakePump(w);
+    }
 }
 
 void CloseHost(WHost& w) {

@@ -81,6 +81,12 @@ void Comm_OnComm(WHost& w) {
                     .arg(w.Comm->CommPort()),
                 QString(), false);
         CloseTerminalPort(w);
+    } else if (event == comEventDrainTimeout) {
+        LogComm(w,
+                QStringLiteral("Terminal port com%1: queued output had not left the line; line "
+                               "settings changed anyway")
+                    .arg(w.Comm->CommPort()),
+                QString(), false);
     }
 }
 

@@ -3,6 +3,8 @@
 #include <QLabel>
 
 #include "app/w_host.h"
+#include "links/host_socket.h"
+#include "relay/bounds.h"
 
 namespace corvane {
 
@@ -20,11 +22,12 @@ QByteArray CleanIac(const QByteArray& text, bool& pending) {
 }
 
 void SSL_DataIn(WHost& w, const QByteArray& text, bool /*endOfLine*/) {
-    if (w.l_host->text() == QLatin1String("novanet") || !text.contains('\xFF')) {
+    if (w.l_host->text() == QLatin1String("novanet") || !text.contains('\xFF'))
         w.sToTerminal.append(text);
-        return;
-    }
-    w.sToTerminal.append(CleanIac(text, w.bIacPending));
+    else
+        w.sToTerminal.append(CleanIac(text, w.bIacPending));
+    // A terminal that takes less than the host sends: hold the host back, drop nothing.
+    if (w.sToTerminal.size() > kToTerminalHigh) w.SSL->setAcceptData(false);
 }
 
 }  // namespace corvane

@@ -10,6 +10,7 @@
 #include "links/serial_port.h"
 #include "links/terminal_port.h"
 #include "logs/comm_log.h"
+#include "relay/pump.h"
 
 namespace corvane {
 
@@ -33,7 +34,7 @@ void WakeupHost(WHost& w) {
         if (w.bUnloaded) return;
     }
     w.sToHost = QByteArray("\x0D\x0D", 2);
-    if (!w.sTimer->isActive()) w.sTimer->start();
+    WakePump(w);
     w.t_blockdelay->setEnabled(true);
     w.ud_blockdelay->setEnabled(true);
     w.label[11]->setEnabled(true);

@@ -1,6 +1,7 @@
 #include "relay/pump.h"
 
 #include <QLabel>
+#include <QTimer>
 #include <algorithm>
 #include <climits>
 
@@ -9,6 +10,8 @@
 #include "links/host_socket.h"
 #include "links/serial_port.h"
 #include "links/terminal_port.h"
+#include "logs/comm_log.h"
+#include "relay/bounds.h"
 
 namespace corvane {
 
@@ -36,37 +39,74 @@ std::optional<int> LoadFileRequestOf(const QByteArray& input) {
     return LenientNumber(input.mid(1, 2));
 }
 
-void sTimer_Timer(WHost& w) {
-    if (w.bUnloaded) return;
+void WakePump(WHost& w) {
+    if (w.bUnloaded || !w.PumpWakes || w.sTimer->isActive()) return;
+    w.sTimer->start();
+    // The tick that follows the wake-up runs at once, so a key read now is sent one tick
+    // later rather than two.
+    QTimer::singleShot(0, w.sTimer, [&w] {
+        if (w.sTimer->isActive()) sTimer_Timer(w);
+    });
+}
 
-    // 1. During a resident load the terminal's input is read and thrown away.
-    if (w.bLoadingResident) {
-        try {
-            w.Comm->Input();
-        } catch (const CommError&) {
-        }
-        return;
-    }
+bool PumpHasWork(WHost& w) {
+    return w.bLoadingResident || w.bFlushToTerminal || !w.sToHost.isEmpty() ||
+           !w.sToTerminal.isEmpty() || !w.SSL->AcceptData();
+}
 
+void ReportHostDrops(WHost& w) {
+    if (w.nHostDropped == 0) return;
+    const qint64 dropped = w.nHostDropped;
+    w.nHostDropped = 0;
+    LogComm(w, QStringLiteral("host not reading: %1 bytes dropped").arg(dropped), QString(), false);
+}
+
+namespace {
+
+// Steps 4 to 16 of a tick; the caller decides afterwards whether the pump may sleep.
+void Tick(WHost& w) {
     // 2-3. The quiet time is taken before this tick's read moves the stamp.
     const qint64 now = w.NowSeconds();
     if (!w.sLastTermIn) w.sLastTermIn = now - 10;
     const qint64 quiet = now - *w.sLastTermIn;
 
-    // 4. Host data may arrive here and be appended to sToTerminal.
+    // 4. Host data may arrive here and be appended to sToTerminal; held-back host data is
+    // taken again once the terminal's side has drained.
+    if (!w.SSL->AcceptData() && w.sToTerminal.size() <= kToTerminalLow) w.SSL->setAcceptData(true);
     w.SSL->DoEvents();
 
-    // 5-7. Terminal to host: everything read in the previous tick, in one Send.
+    // 5-7. Terminal to host: everything read in the previous tick, in one Send. A host that
+    // has not taken what it was sent before gets nothing more: the input waits in sToHost.
     QByteArray chunk;
     chunk.swap(w.sToHost);
     if (const auto request = LoadFileRequestOf(chunk)) w.nLoadFileRequest = *request;
-    if (!chunk.isEmpty() && IsHostConnected(w)) w.SSL->Send(chunk);
+    const bool connected = !chunk.isEmpty() && IsHostConnected(w);
+    if (connected && w.SSL->BytesToWrite() >= kHostPendingMax) {
+        w.sToHost.swap(chunk);
+    } else {
+        if (connected) w.SSL->Send(chunk);
+        ReportHostDrops(w);
+    }
 
-    // 8-10. Host to terminal: one slice per tick.
+    // 8-10. Host to terminal: one slice per tick, while the line has room for it. What the
+    // line cannot take yet stays in sToTerminal, in order. A flush also discards what the
+    // line has not sent yet, before the one slice that still goes out.
+    const bool portOpen = IsTerminalPortOpen(w);
+    if (w.bFlushToTerminal && portOpen) {
+        try {
+            w.Comm->setOutBufferCount(0);
+        } catch (const CommError&) {
+        }
+    }
     QByteArray slice;
     if (!w.sToTerminal.isEmpty()) {
-        slice = w.sToTerminal.left(ToTerminalSlice);
-        w.sToTerminal.remove(0, slice.size());
+        const qsizetype n = std::min<qsizetype>(ToTerminalSlice, w.sToTerminal.size());
+        const bool room =
+            !portOpen || w.Comm->OutBufferCount() + n <= LineRoom(w.Comm->Baud(), ToTerminalSlice);
+        if (room) {
+            slice = w.sToTerminal.left(n);
+            w.sToTerminal.remove(0, n);
+        }
     }
     if (w.bFlushToTerminal) {
         w.sToTerminal.clear();
@@ -81,7 +121,8 @@ void sTimer_Timer(WHost& w) {
         }
     }
 
-    // 11-12. Terminal input, queued for the next tick.
+    // 11-12. Terminal input, queued for the next tick. While the host does not read, what
+    // would overfill sToHost is dropped, counted and logged once the episode ends.
     if (!IsTerminalPortOpen(w)) return;
     if (w.Comm->InBufferCount() == 0) return;
     w.sLastTermIn = now;
@@ -91,7 +132,13 @@ void sTimer_Timer(WHost& w) {
     } catch (const CommError&) {
         return;
     }
-    w.sToHost.append(input);
+    const qsizetype room = std::max<qsizetype>(kToHostHeld - w.sToHost.size(), 0);
+    if (input.size() > room && IsHostConnected(w) && !w.sToHost.isEmpty()) {
+        w.nHostDropped += input.size() - room;
+        w.sToHost.append(input.left(room));
+    } else {
+        w.sToHost.append(input);
+    }
 
     // 13. Input right after other input is relayed but not inspected.
     if (quiet < 1) return;
@@ -110,6 +157,27 @@ void sTimer_Timer(WHost& w) {
         }
     }
     if (w.l_milestone->text() == QLatin1String("B")) w.l_milestone->setText(QStringLiteral("C"));
+}
+
+}  // namespace
+
+void sTimer_Timer(WHost& w) {
+    if (w.bUnloaded) return;
+
+    // 1. During a resident load the terminal's input is read and thrown away.
+    if (w.bLoadingResident) {
+        try {
+            w.Comm->Input();
+        } catch (const CommError&) {
+        }
+        return;
+    }
+
+    Tick(w);
+
+    // Nothing waits on either side: the timer sleeps until the serial port has input, the
+    // host sends, an operator acts or a routine queues something (each calls WakePump).
+    if (!PumpHasWork(w)) w.sTimer->stop();
 }
 
 }  // namespace corvane

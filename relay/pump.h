@@ -13,6 +13,16 @@ constexpr int ToTerminalSlice = 25;
 
 void sTimer_Timer(WHost& w);
 
+// Restarts the pump when it sleeps (its timer stops when nothing waits on either side): one
+// tick at once, then every millisecond while there is work. Does nothing when it runs.
+void WakePump(WHost& w);
+// Whether a tick has anything to do: data queued either way, a flush or a load under way,
+// host data held back.
+bool PumpHasWork(WHost& w);
+// Writes the one log line of an episode in which the host did not read and terminal input
+// was dropped ("host not reading: N bytes dropped"), if there was one.
+void ReportHostDrops(WHost& w);
+
 // Reads a decimal number leniently: leading blanks skipped, an optional sign, digits up to
 // the first character that cannot continue the number; 0 when none starts there; a number
 // beyond the range of an int gives the nearest limit.

@@ -48,10 +48,9 @@ void WaitForLoadFileRequest(WHost& w) {
     if (w.bUnloaded) return;
     if (!w.chkIsResidentLoaded->isChecked()) {
         w.nLoadFileRequest = -1;
-        while (!w.bUnloaded && IsTerminalPortOpen(w) && w.nLoadFileRequest == -1) {
-            DoEventsNow();
-            QThread::msleep(1);
-        }
+        // Each way out comes with an event (the pump's tick that reads the request, the
+        // port closing, the window's close): wait for events rather than look every ms.
+        while (!w.bUnloaded && IsTerminalPortOpen(w) && w.nLoadFileRequest == -1) DoEventsWaiting();
         if (w.bUnloaded) return;
         if (IsTerminalPortOpen(w)) {
             w.label[3]->setText(QStringLiteral("LOADING FILE ") + TwoDigits(w.nLoadFileRequest));
