@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QList>
 
@@ -19,7 +20,31 @@ QByteArray ReadProc(qint64 pid, const char* what) {
 
 }  // namespace
 
+namespace {
+
+// The run time of every thread in nanoseconds, from the scheduler's own account: idle figures
+// of a tenth of a percent need more than the 10 ms clock ticks of /proc/PID/stat.
+std::optional<double> SchedulerSeconds(qint64 pid) {
+    const QString tasks =
+        pid == 0 ? QStringLiteral("/proc/self/task") : QStringLiteral("/proc/%1/task").arg(pid);
+    const QStringList threads = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (threads.isEmpty()) return std::nullopt;
+    double ns = 0;
+    for (const QString& t : threads) {
+        QFile f(tasks + QLatin1Char('/') + t + QStringLiteral("/schedstat"));
+        if (!f.open(QIODevice::ReadOnly)) continue;  // the thread ended meanwhile
+        bool ok = false;
+        const double run = f.readAll().split(' ').value(0).toDouble(&ok);
+        if (!ok) return std::nullopt;
+        ns += run;
+    }
+    return ns / 1e9;
+}
+
+}  // namespace
+
 std::optional<double> CpuSeconds(qint64 pid) {
+    if (const auto precise = SchedulerSeconds(pid)) return precise;
     const QByteArray stat = ReadProc(pid, "stat");
     // The command name may hold blanks and parentheses: fields count from the last ")".
     const qsizetype close = stat.lastIndexOf(')');

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +14,8 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -81,6 +84,63 @@ PtyTerminal::PtyTerminal(const QString& programDir, int portNumber) {
     readNotifier_ = new QSocketNotifier(masterFd_, QSocketNotifier::Read);
     QObject::connect(readNotifier_, &QSocketNotifier::activated, readNotifier_,
                      [this] { drain(); });
+    lineTimer_ = new QTimer(readNotifier_);
+    lineTimer_->setTimerType(Qt::PreciseTimer);
+    lineTimer_->setInterval(1);
+    QObject::connect(lineTimer_, &QTimer::timeout, readNotifier_, [this] { lineStep(); });
+}
+
+void PtyTerminal::setLineRate(int baud, int bitsPerChar) {
+    baud_ = baud > 0 ? baud : 0;
+    charNs_ = baud_ > 0 ? 1'000'000'000LL * bitsPerChar / baud_ : 0;
+    lineFreeAt_ = clock_.nsecsElapsed();
+    if (baud_ == 0 && lineTimer_) lineTimer_->stop();
+    if (readNotifier_) readNotifier_->setEnabled(true);
+}
+
+int PtyTerminal::unread() const {
+    int n = 0;
+    return masterFd_ >= 0 && ::ioctl(masterFd_, FIONREAD, &n) == 0 ? n : 0;
+}
+
+void PtyTerminal::take(const char* bytes, qsizetype n) {
+    const qint64 now = clock_.elapsed();
+    received_.append(bytes, n);
+    readTotal_ += n;
+    for (qsizetype i = 0; i < n; ++i) arrivals_.emplace_back(now, bytes[i]);
+}
+
+void PtyTerminal::lineStep() {
+    if (masterFd_ < 0) return;
+    const qint64 now = clock_.nsecsElapsed();
+    if (!lineTimer_->isActive()) {
+        // The line was idle: it starts on what has just been written, now.
+        lineFreeAt_ = now;
+        readNotifier_->setEnabled(false);
+        lineTimer_->start();
+        return;
+    }
+    const qint64 due = (now - lineFreeAt_) / charNs_;
+    if (due <= 0) return;
+    char buf[65536];
+    const ssize_t n =
+        ::read(masterFd_, buf, static_cast<size_t>(std::min<qint64>(due, sizeof buf)));
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        lineTimer_->stop();  // no slave is open (see drain): stop looking
+        return;
+    }
+    const qint64 got = n > 0 ? n : 0;
+    take(buf, got);
+    if (got < due) {
+        // Ran dry: the next character starts when it is written.
+        lineFreeAt_ = now;
+        if (unread() == 0) {
+            lineTimer_->stop();
+            readNotifier_->setEnabled(true);
+        }
+    } else {
+        lineFreeAt_ += got * charNs_;
+    }
 }
 
 PtyTerminal::~PtyTerminal() {
@@ -95,13 +155,15 @@ PtyTerminal::~PtyTerminal() {
 
 void PtyTerminal::drain() {
     if (masterFd_ < 0) return;
+    if (baud_ > 0) {
+        lineStep();
+        return;
+    }
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(masterFd_, buf, sizeof buf);
         if (n > 0) {
-            const qint64 now = clock_.elapsed();
-            received_.append(buf, n);
-            for (ssize_t i = 0; i < n; ++i) arrivals_.emplace_back(now, buf[i]);
+            take(buf, n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -172,6 +234,7 @@ void PtyTerminal::hangUp() {
 }
 
 void PtyTerminal::closeAll() {
+    lineTimer_ = nullptr;  // a child of the notifier
     if (readNotifier_) {
         readNotifier_->setEnabled(false);
         delete readNotifier_;

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace corvane::rig {
 
@@ -41,6 +42,18 @@ class PtyTerminal {
     // Bytes received and not yet taken.
     int receivedCount() const { return static_cast<int>(received_.size()); }
 
+    // Reads at the pace of a real line: `baud` bits a second, `bitsPerChar` bits a character
+    // (10 for 7E1 or 8N1, 11 for 8O1), so what the program writes piles up in the pty as in a
+    // UART's output queue. 0 reads as fast as the program writes (the start state).
+    void setLineRate(int baud, int bitsPerChar = 10);
+    int lineRate() const { return baud_; }
+    // Characters the program wrote that the terminal has not read yet: what the pty holds for
+    // it, the line's output queue (up to the 4095 the pty's reading side counts, and only
+    // once the kernel has moved them there).
+    int unread() const;
+    // Every character read off the line since construction.
+    qint64 readTotal() const { return readTotal_; }
+
     // Every byte received since construction (or the last clearArrivals), in order, with its
     // arrival time in milliseconds since construction.
     const std::vector<std::pair<qint64, char>>& arrivals() const { return arrivals_; }
@@ -55,6 +68,9 @@ class PtyTerminal {
 
   private:
     void drain();
+    // Takes what the line has sent since the last look; stops the look once it runs dry.
+    void lineStep();
+    void take(const char* bytes, qsizetype n);
     void closeAll();
 
     int masterFd_ = -1;
@@ -72,6 +88,11 @@ class PtyTerminal {
     std::vector<std::pair<qint64, char>> arrivals_;
     QElapsedTimer clock_;
     QSocketNotifier* readNotifier_ = nullptr;
+    qint64 readTotal_ = 0;
+    int baud_ = 0;
+    qint64 charNs_ = 0;
+    qint64 lineFreeAt_ = 0;  // ns on clock_: when the line finished its last character
+    QTimer* lineTimer_ = nullptr;
 };
 
 }  // namespace corvane::rig

@@ -51,6 +51,7 @@ struct Options {
     QByteArray sendOnConnect;  // --send-file contents, then --burst bytes
     QString recordPath;
     int seconds = 600;
+    int baud = 0;
 };
 
 class Rig : public QObject {
@@ -82,6 +83,7 @@ class Rig : public QObject {
             Complain(QString::fromLocal8Bit(e.what()));
             return false;
         }
+        terminal_->setLineRate(o_.baud);
         terminalOffsetMs_ = clock_.elapsed();
 
         auto* show = new QTimer(this);
@@ -323,6 +325,11 @@ int main(int argc, char** argv) {
         QStringLiteral("record"),
         QStringLiteral("Record all traffic, time-stamped, as hex lines to FILE."),
         QStringLiteral("FILE"));
+    const QCommandLineOption baudOpt(
+        QStringLiteral("baud"),
+        QStringLiteral("The terminal reads at the pace of a line of N baud, 10 bits a character "
+                       "(2400: 240 characters a second); 0 reads at once (default)."),
+        QStringLiteral("N"), QStringLiteral("0"));
     const QCommandLineOption secondsOpt(QStringLiteral("seconds"),
                                         QStringLiteral("Stop after N seconds (default 600)."),
                                         QStringLiteral("N"), QStringLiteral("600"));
@@ -333,7 +340,7 @@ int main(int argc, char** argv) {
         QStringLiteral("number"), QStringLiteral("write-load-file: file number 0-99 (default 5)."),
         QStringLiteral("NN"), QStringLiteral("5"));
     p.addOptions({dirOpt, comOpt, portOpt, bannerOpt, echoOpt, sendOpt, burstOpt, recordOpt,
-                  secondsOpt, sizeOpt, numberOpt});
+                  baudOpt, secondsOpt, sizeOpt, numberOpt});
     p.process(app);
 
     Options o;
@@ -366,16 +373,18 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    qint64 com = 0, port = 0, seconds = 0, burst = 0;
+    qint64 com = 0, port = 0, seconds = 0, burst = 0, baud = 0;
     if (!ReadNumber(p.value(comOpt), QStringLiteral("com"), 1, 256, com) ||
         !ReadNumber(p.value(portOpt), QStringLiteral("host-port"), 1, 65535, port) ||
         !ReadNumber(p.value(secondsOpt), QStringLiteral("seconds"), 1, 7 * 24 * 3600, seconds) ||
+        !ReadNumber(p.value(baudOpt), QStringLiteral("baud"), 0, 4000000, baud) ||
         (p.isSet(burstOpt) &&
          !ReadNumber(p.value(burstOpt), QStringLiteral("burst"), 1, qint64(1) << 30, burst)))
         return 2;
     o.com = static_cast<int>(com);
     o.hostPort = static_cast<quint16>(port);
     o.seconds = static_cast<int>(seconds);
+    o.baud = static_cast<int>(baud);
     o.echo = p.isSet(echoOpt);
     o.recordPath = p.value(recordOpt);
     const QString banner = p.value(bannerOpt);
