@@ -17,6 +17,7 @@
 
 #include "app/lamp_label.h"
 #include "app/monitor_panel.h"
+#include "app/ports_box.h"
 #include "app/settings_controls.h"
 #include "app/up_down.h"
 #include "links/bridge.h"
@@ -154,7 +155,7 @@ void WHost::BuildControls() {
     plain.setBold(false);  // set, not inherited: the frames around these controls are bold
 
     // Frame 0: the port entry and the start and stop buttons.
-    c_ports = new QComboBox(frame[0]);
+    c_ports = new PortsBox(frame[0]);  // also offers the serial devices present
     c_ports->setEditable(true);
     c_ports->setInsertPolicy(QComboBox::NoInsert);
     c_ports->setFont(plain);

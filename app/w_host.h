@@ -107,6 +107,10 @@ class WHost : public QWidget {
     // unless it is the root.
     QString ProgramDir() const { return programDir_; }
 
+    // Called with the file line of every communication-log entry, whether or not "Log to
+    // File" is checked: an unattended run prints them as they happen. Empty in the window.
+    std::function<void(const QString& line)> CommLogSink;
+
     // Whole seconds of local time; replaceable so tests need not sleep through quiet seconds.
     std::function<qint64()> NowSeconds;
     // Pause of the loader (chunk delay, settle time); replaceable so tests can measure pauses.

@@ -370,10 +370,12 @@ void SerialPort::setPortOpen(bool open) {
     }
     if (fd_ >= 0) Raise(QStringLiteral("com%1: port already open").arg(port_));
 
-    const QString path = DevicePathForPort(programDir_, port_);
+    const QString path =
+        devicePath_.isEmpty() ? DevicePathForPort(programDir_, port_) : devicePath_;
     if (path.isEmpty())
         Raise(QStringLiteral("com%1: there is no such port (port numbers start at 1)").arg(port_));
-    const QString where = QStringLiteral("com%1 (%2)").arg(port_).arg(path);
+    const QString where =
+        devicePath_.isEmpty() ? QStringLiteral("com%1 (%2)").arg(port_).arg(path) : path;
     where_ = where;
 
     const int fd =

@@ -47,6 +47,11 @@ class SerialPort : public QObject {
     void setCommPort(int n);
     int CommPort() const { return port_; }
 
+    // A device to open in place of CommPort's (an entry of the port list that names a device
+    // path); empty for the numbered port. Takes effect at the next open.
+    void setDevicePath(const QString& path) { devicePath_ = path; }
+    QString DevicePath() const { return devicePath_; }
+
     // Raises CommError for a text of the wrong form; while open, applies it at once and
     // raises when a device with line hardware refuses it.
     void setSettings(const QString& text);
@@ -128,6 +133,7 @@ class SerialPort : public QObject {
     void closeFd();
 
     QString programDir_;
+    QString devicePath_;
     int port_ = 1;
     QString settingsText_ = QStringLiteral("9600,n,8,1");
     LineSettings settings_;

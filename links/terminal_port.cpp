@@ -8,13 +8,54 @@
 #include "app/w_host.h"
 #include "links/host_connection.h"
 #include "links/lamps.h"
+#include "links/serial_devices.h"
 #include "links/serial_port.h"
 #include "logs/comm_log.h"
 #include "logs/text_utils.h"
 
 namespace corvane {
 
+namespace {
+
+void ShowPortOpen(WHost& w) {
+    SetBackColor(w.status_RS232, LampUp);
+    w.c_ports->setEnabled(false);
+    w.b_start->setEnabled(false);
+    w.b_stop->setEnabled(true);
+    w.l_milestone->setText(QStringLiteral("A"));
+    w.l_loginMode->setText(QString());
+}
+
+// An entry that names a device path: the same steps as a numbered port, on that device.
+void OpenDevicePort(WHost& w, const DeviceEntry& entry) {
+    try {
+        if (!IsTerminalPortOpen(w)) {
+            w.Comm->setDevicePath(entry.device);
+            w.Comm->setSettings(entry.settings);
+            w.Comm->setHandshaking(0);
+            w.Comm->setDTREnable(true);
+            w.Comm->setRTSEnable(true);
+            w.Comm->setPortOpen(true);
+        }
+    } catch (const CommError& e) {
+        QString reason = QString::fromStdString(e.what());
+        LogComm(w, reason, QString(), false);
+        // The component names the device first; the message already does.
+        const QString prefix = entry.device + QStringLiteral(": ");
+        if (reason.startsWith(prefix)) reason = reason.mid(prefix.size());
+        ShowMessage(DeviceOpenFailure(entry, reason, DeviceAccessRefused(entry.device)));
+        return;
+    }
+    ShowPortOpen(w);
+}
+
+}  // namespace
+
 void OpenTerminalPort(WHost& w) {
+    if (const std::optional<DeviceEntry> device = ParseDeviceEntry(w.c_ports->currentText())) {
+        OpenDevicePort(w, *device);
+        return;
+    }
     int number = 0;
     QString settings;
     try {
@@ -26,6 +67,7 @@ void OpenTerminalPort(WHost& w) {
         number = n;
         settings = FieldAfter(entry, QStringLiteral(":"));
         if (!IsTerminalPortOpen(w)) {
+            w.Comm->setDevicePath(QString());
             w.Comm->setCommPort(number);
             w.Comm->setSettings(settings);
             w.Comm->setHandshaking(0);
@@ -39,12 +81,7 @@ void OpenTerminalPort(WHost& w) {
                     QStringLiteral(":") + settings);
         return;
     }
-    SetBackColor(w.status_RS232, LampUp);
-    w.c_ports->setEnabled(false);
-    w.b_start->setEnabled(false);
-    w.b_stop->setEnabled(true);
-    w.l_milestone->setText(QStringLiteral("A"));
-    w.l_loginMode->setText(QString());
+    ShowPortOpen(w);
 }
 
 void CloseTerminalPort(WHost& w) {
@@ -76,10 +113,12 @@ void Comm_OnComm(WHost& w) {
         // The device went away under us (adapter pulled, line hung up): from now on the
         // port is closed, as if the operator had closed it, and the log says why. The
         // component reports a loss once, so this is logged once.
-        LogComm(w,
-                QStringLiteral("Terminal port com%1 lost: the device hung up or was removed")
-                    .arg(w.Comm->CommPort()),
-                QString(), false);
+        const QString port = w.Comm->DevicePath().isEmpty()
+                                 ? QStringLiteral("com%1").arg(w.Comm->CommPort())
+                                 : w.Comm->DevicePath();
+        LogComm(
+            w, QStringLiteral("Terminal port %1 lost: the device hung up or was removed").arg(port),
+            QString(), false);
         CloseTerminalPort(w);
     } else if (event == comEventDrainTimeout) {
         LogComm(w,

@@ -84,8 +84,12 @@ QString CommScreenLine(const QString& tag, const QString& text) {
     return QStringLiteral("00 ") + tag.toLower() + kScreenMark + text;
 }
 
+QString CommFileText(const QString& stamp, const QString& tag, const QString& text) {
+    return stamp + QStringLiteral("> 00 ") + tag.toLower() + kFileMark + text;
+}
+
 QByteArray CommFileLine(const QString& stamp, const QString& tag, const QString& text) {
-    return ToEightBit(stamp + QStringLiteral("> 00 ") + tag.toLower() + kFileMark + text);
+    return ToEightBit(CommFileText(stamp, tag, text));
 }
 
 QString CommLogPath(const QString& programDir) {
@@ -117,6 +121,7 @@ void RollLogView(LogView& view, const QString& line, const QByteArray& crlf) {
 
 void LogComm(WHost& w, const QString& text, const QString& tag, bool marker) {
     Q_UNUSED(marker);
+    if (w.CommLogSink) w.CommLogSink(CommFileText(TimeStamp(), tag, text));
     if (!IsLogging(w)) return;
     const QString stamp = TimeStamp();
     const QString screenLine = CommScreenLine(tag, text);

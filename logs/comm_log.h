@@ -17,6 +17,8 @@ void LogData(WHost& w, int channel, const QString& text, bool marker);
 
 // The pane line "00 " + tag in lower case + " ù " + text.
 QString CommScreenLine(const QString& tag, const QString& text);
+// The file line as text: stamp + "> 00 " + tag in lower case + " · " + text.
+QString CommFileText(const QString& stamp, const QString& tag, const QString& text);
 // The file line in 8-bit text (the middle dot is 0xB7), without the line end.
 QByteArray CommFileLine(const QString& stamp, const QString& tag, const QString& text);
 // log/000.txt under the program's folder, with a single separator.

@@ -1,0 +1,135 @@
+#include "rig/bench_headless.h"
+
+#include <signal.h>
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+#include "rig/loopback_host.h"
+#include "rig/proc_stats.h"
+#include "rig/pty_terminal.h"
+#include "rig/wait.h"
+
+namespace corvane::rig {
+
+namespace {
+
+void Line(const QString& text) {
+    std::printf("%s\n", qPrintable(text));
+    std::fflush(stdout);
+}
+
+// Runs the event loop without spinning, so this process's polling does not load the machine
+// while the child's CPU is measured.
+void Idle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const auto i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+    return v[std::min(i, v.size() - 1)];
+}
+
+void Latency(const char* name, const std::vector<double>& v, int samples) {
+    Line(QStringLiteral("headless latency %1: median %2 ms, p99 %3 ms over %4 of %5 bytes")
+             .arg(QLatin1String(name))
+             .arg(Percentile(v, 0.5), 0, 'f', 3)
+             .arg(Percentile(v, 0.99), 0, 'f', 3)
+             .arg(v.size())
+             .arg(samples));
+}
+
+void Run(const QString& binary) {
+    QTemporaryDir dir;
+    PtyTerminal terminal(dir.path(), 1);
+    LoopbackHost host;
+    if (!host.listening()) {
+        Line(QStringLiteral("headless: no loopback host: %1").arg(host.errorString()));
+        return;
+    }
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(v);
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.setStandardOutputFile(QProcess::nullDevice());
+    program.start(binary,
+                  {QStringLiteral("--headless"), QStringLiteral("--port"), terminal.linkPath(),
+                   QStringLiteral("--host"), QStringLiteral("127.0.0.1:%1").arg(host.port()),
+                   QStringLiteral("--resident-loaded")});
+    if (!program.waitForStarted(5000) || !host.waitForBytes(2, 10000)) {
+        Line(QStringLiteral("headless: %1 did not come up").arg(binary));
+        return;
+    }
+    host.takeReceived();
+    const qint64 pid = program.processId();
+
+    Idle(1000);  // past start-up
+    const double cpu0 = CpuSeconds(pid).value_or(0);
+    QElapsedTimer wall;
+    wall.start();
+    Idle(5000);
+    const double cpu = CpuSeconds(pid).value_or(0) - cpu0;
+    Line(QStringLiteral("headless idle CPU, both links open, no traffic: %1 % of one core over "
+                        "5 s")
+             .arg(100.0 * cpu / (static_cast<double>(wall.elapsed()) / 1000.0), 0, 'f', 2));
+
+    constexpr int kSamples = 200;
+    std::vector<double> toHost, toTerminal;
+    QElapsedTimer clock;
+    for (int i = 0; i < kSamples; ++i) {
+        const qsizetype before = host.received().size();
+        clock.start();
+        terminal.send(QByteArray(1, static_cast<char>('a' + i % 26)));
+        if (RunUntil([&] { return host.received().size() > before; }, 2000))
+            toHost.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    }
+    host.takeReceived();
+    for (int i = 0; i < kSamples; ++i) {
+        terminal.takeReceived();
+        clock.start();
+        host.send(QByteArray(1, static_cast<char>('A' + i % 26)));
+        if (terminal.waitForBytes(1, 2000))
+            toTerminal.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    }
+    Latency("terminal->host", toHost, kSamples);
+    Latency("host->terminal", toTerminal, kSamples);
+    Line(QStringLiteral("headless peak memory (VmHWM): %1 MiB")
+             .arg(static_cast<double>(VmKiB("VmHWM", pid).value_or(0)) / 1024.0, 0, 'f', 1));
+
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    const bool ended = RunUntil([&] { return program.state() == QProcess::NotRunning; }, 10000);
+    const bool closed = host.waitForDisconnect(5000);
+    Line(QStringLiteral("headless stop on SIGTERM: %1, status %2, host connection %3")
+             .arg(ended ? QStringLiteral("ended") : QStringLiteral("STILL RUNNING"))
+             .arg(ended ? program.exitCode() : -1)
+             .arg(closed ? QStringLiteral("closed") : QStringLiteral("STILL OPEN")));
+    if (!ended) {
+        program.kill();
+        program.waitForFinished(5000);
+    }
+}
+
+}  // namespace
+
+void BenchHeadless(const QString& corvaneBinary) {
+    try {
+        Run(corvaneBinary);
+    } catch (const std::exception& e) {
+        Line(QStringLiteral("headless: %1").arg(QString::fromLocal8Bit(e.what())));
+    }
+}
+
+}  // namespace corvane::rig
