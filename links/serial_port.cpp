@@ -296,13 +296,16 @@ void SerialPort::setOutBufferCount(int count) {
 void SerialPort::setRThreshold(int count) {
     rThreshold_ = qMax(count, 0);
     if (readNotifier_) readNotifier_->setEnabled(rThreshold_ > 0);
+    armModemPoll();
+}
+
+double SerialPort::BitsPerCharacter() const {
+    return 1.0 + settings_.dataBits + (settings_.parity == Parity::None ? 0 : 1) +
+           settings_.stopHalves / 2.0;
 }
 
 double SerialPort::LineMs(qint64 characters) const {
-    // A start bit, the data bits, a parity bit and the stop bits go out for each character.
-    const double bits = 1.0 + settings_.dataBits + (settings_.parity == Parity::None ? 0 : 1) +
-                        settings_.stopHalves / 2.0;
-    return 1000.0 * bits * static_cast<double>(characters) / settings_.baud;
+    return 1000.0 * BitsPerCharacter() * static_cast<double>(characters) / settings_.baud;
 }
 
 void SerialPort::setOutputQueueReader(OutputQueueReader reader) {
@@ -324,6 +327,7 @@ void SerialPort::onReadable() {
         return;
     }
     commEvent_ = comEvReceive;
+    armModemPoll();
     emit OnComm();
 }
 
@@ -359,7 +363,8 @@ void SerialPort::setModemLineReader(ModemLineReader reader) {
         modemLineReader_ = [](int fd) { return RealModemLines(fd); };
     if (fd_ >= 0) {
         lastModemLines_ = modemLineReader_(fd_);
-        modemPoll_->start(lastModemLines_ >= 0 ? kModemPollMs : kPresencePollMs);
+        modemPoll_->stop();
+        armModemPoll();
     }
 }
 
@@ -422,11 +427,20 @@ void SerialPort::setPortOpen(bool open) {
     readNotifier_->setEnabled(rThreshold_ > 0);
     connect(readNotifier_, &QSocketNotifier::activated, this, &SerialPort::onReadable);
 
-    // The timer watches for the device's loss on every tick (so a hang-up is reported even
-    // when nobody polls the port) and, where the reader reports modem lines, for a change of
-    // Clear To Send.
     lastModemLines_ = modemLineReader_(fd_);
-    modemPoll_->start(lastModemLines_ >= 0 ? kModemPollMs : kPresencePollMs);
+    armModemPoll();
+}
+
+void SerialPort::armModemPoll() {
+    // The timer looks for a change of Clear To Send where the reader reports modem lines, and
+    // for the device's loss while nothing else would see it: an armed read notifier wakes on
+    // a hang-up by itself, so then an idle port costs no wake-ups.
+    const bool looking =
+        fd_ >= 0 && (lastModemLines_ >= 0 || !readNotifier_ || !readNotifier_->isEnabled());
+    if (!looking)
+        modemPoll_->stop();
+    else if (!modemPoll_->isActive())
+        modemPoll_->start(lastModemLines_ >= 0 ? kModemPollMs : kPresencePollMs);
 }
 
 int SerialPort::InBufferCount() {
@@ -477,6 +491,7 @@ QByteArray SerialPort::Input() {
     QByteArray result;
     result.swap(inBuffer_);
     if (readNotifier_ && fd_ >= 0 && rThreshold_ > 0) readNotifier_->setEnabled(true);
+    armModemPoll();
     return result;
 }
 

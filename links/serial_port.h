@@ -92,8 +92,10 @@ class SerialPort : public QObject {
     void setRThreshold(int count);
     int RThreshold() const { return rThreshold_; }
 
-    // The baud rate of Settings, and the line time of a number of characters at Settings.
+    // The baud rate of Settings, the bits that go out for one character (start, data,
+    // parity, stop), and the line time of a number of characters at Settings.
     int Baud() const { return settings_.baud; }
+    double BitsPerCharacter() const;
     double LineMs(qint64 characters) const;
 
     int CommEvent() const { return commEvent_; }
@@ -127,6 +129,7 @@ class SerialPort : public QObject {
     void onReadable();
     void applyModemLines();
     void pollModemLines();
+    void armModemPoll();
     void flushOutput();
     void portLost(const QString& why);
     void raiseEvent(int code);
