@@ -22,7 +22,8 @@ class KeepAwake {
 
 // Handles the events that are pending now, without waiting.
 void DoEventsNow();
-// Waits for the next event (the 1 ms pump timer bounds the wait) and handles what is pending.
+// Waits for the next event, however long it takes, and handles what is pending: a caller
+// whose condition may change without an event keeps a KeepAwake.
 void DoEventsWaiting();
 
 }  // namespace corvane

@@ -24,18 +24,25 @@ const bool kNeverFails = false;
 // until it reads `wanted`, the component reports a failure, the window closes or the bound
 // passes.
 WaitEnd WaitForConnected(WHost& w, bool wanted, const bool& failed) {
-    // Every other end of the wait comes with an event: the link's change, the component's
-    // error, the window's close.
     KeepAwake atDeadline(kHostWaitMs + 1, true);
     QDeadlineTimer deadline(kHostWaitMs);
+    // Each end of the wait comes with an event (the link's change, the component's error,
+    // the window's close, the deadline's timer), so events are waited for only while none
+    // has come: once one has, the loop must not wait for another that may never come.
+    auto process = [&] {
+        if (w.SSL->Connected() == wanted || failed || w.bUnloaded || deadline.hasExpired())
+            DoEventsNow();
+        else
+            DoEventsWaiting();
+    };
     for (;;) {
         const bool value = w.SSL->Connected();
-        DoEventsWaiting();
+        process();
         if (value == wanted) return WaitEnd::Reached;
         if (w.bUnloaded) return WaitEnd::Closed;
         if (failed) return WaitEnd::Failed;
         if (deadline.hasExpired()) return WaitEnd::TimedOut;
-        DoEventsWaiting();
+        process();
     }
 }
 
