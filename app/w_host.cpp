@@ -126,6 +126,7 @@ WHost::~WHost() {
     // Nothing may run against a half-destroyed window.
     bUnloaded = true;
     if (sTimer) sTimer->stop();
+    if (LineRoomWake) LineRoomWake->stop();
     if (Comm) Comm->blockSignals(true);
     if (SSL) SSL->blockSignals(true);
 }
@@ -325,6 +326,9 @@ void WHost::BuildControls() {
     sTimer = new QTimer(this);
     sTimer->setTimerType(Qt::PreciseTimer);
     sTimer->setInterval(1);
+    LineRoomWake = new QTimer(this);
+    LineRoomWake->setTimerType(Qt::PreciseTimer);
+    LineRoomWake->setSingleShot(true);
     Comm = new SerialPort(this);
     Comm->setProgramDir(programDir_);
     Comm->setRThreshold(1);  // received characters wake a sleeping pump
@@ -388,6 +392,7 @@ void WHost::WireEvents() {
     connect(b_term, &QPushButton::clicked, this, [&w] { b_term_Click(w); });
     connect(b_ShowMonitor, &QPushButton::clicked, this, [&w] { b_ShowMonitor_Click(w); });
     connect(sTimer, &QTimer::timeout, this, [&w] { sTimer_Timer(w); });
+    connect(LineRoomWake, &QTimer::timeout, this, [&w] { WakePump(w); });
     connect(Comm, &SerialPort::OnComm, this, [&w] {
         Comm_OnComm(w);
         WakePump(w);
@@ -457,6 +462,7 @@ void WHost::Form_Unload(int& /*cancel*/) {
     ReportHostDrops(*this);
     bUnloaded = true;
     sTimer->stop();
+    LineRoomWake->stop();
     Comm->blockSignals(true);
     SSL->blockSignals(true);
     try {

@@ -82,6 +82,8 @@ class WHost : public QWidget {
     QLabel* status = nullptr;
     QLabel* l_ports = nullptr;
     QTimer* sTimer = nullptr;
+    // Wakes the pump once the serial line has room again, while only a full line holds it up.
+    QTimer* LineRoomWake = nullptr;
     SerialPort* Comm = nullptr;
     HostSocket* SSL = nullptr;
 

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <cmath>
 
 #include "app/w_host.h"
 #include "links/host_connection.h"
@@ -41,11 +42,20 @@ std::optional<int> LoadFileRequestOf(const QByteArray& input) {
 
 void WakePump(WHost& w) {
     if (w.bUnloaded || !w.PumpWakes || w.sTimer->isActive()) return;
+    w.LineRoomWake->stop();
     w.sTimer->start();
-    // The tick that follows the wake-up runs at once, so a key read now is sent one tick
-    // later rather than two.
+    // The tick that follows the wake-up runs at once. A key it reads goes to the host in the
+    // tick after it; that one runs at once too, so a key typed on a quiet line does not wait
+    // a whole tick for its send. Later ticks keep the timer's pace.
     QTimer::singleShot(0, w.sTimer, [&w] {
-        if (w.sTimer->isActive()) sTimer_Timer(w);
+        if (!w.sTimer->isActive()) return;
+        sTimer_Timer(w);
+        if (!w.sTimer->isActive() || w.sToHost.isEmpty()) return;
+        QTimer::singleShot(0, w.sTimer, [&w] {
+            if (!w.sTimer->isActive()) return;
+            w.sTimer->start();
+            sTimer_Timer(w);
+        });
     });
 }
 
@@ -63,8 +73,22 @@ void ReportHostDrops(WHost& w) {
 
 namespace {
 
-// Steps 4 to 16 of a tick; the caller decides afterwards whether the pump may sleep.
-void Tick(WHost& w) {
+// Stops the timer until the line has sent enough for the next slice, at its own pace: a
+// real line takes a slice every tenth of a second or so, and looking every millisecond in
+// between would only wake the machine. Input, host data and operator actions still wake the
+// pump at once.
+void SleepUntilLineRoom(WHost& w) {
+    const qsizetype next = std::min<qsizetype>(ToTerminalSlice, w.sToTerminal.size());
+    const qint64 excess =
+        w.Comm->OutBufferCount() + next - LineRoom(w.Comm->Baud(), ToTerminalSlice);
+    const double ms = std::ceil(w.Comm->LineMs(std::max<qint64>(excess, 1)));
+    w.sTimer->stop();
+    w.LineRoomWake->start(static_cast<int>(std::clamp(ms, 1.0, 60000.0)));
+}
+
+// Steps 4 to 16 of a tick; the caller decides afterwards whether the pump may sleep. True
+// when host data waits for the terminal and the line had no room for its slice.
+bool Tick(WHost& w) {
     // 2-3. The quiet time is taken before this tick's read moves the stamp.
     const qint64 now = w.NowSeconds();
     if (!w.sLastTermIn) w.sLastTermIn = now - 10;
@@ -99,11 +123,12 @@ void Tick(WHost& w) {
         }
     }
     QByteArray slice;
+    bool lineFull = false;
     if (!w.sToTerminal.isEmpty()) {
         const qsizetype n = std::min<qsizetype>(ToTerminalSlice, w.sToTerminal.size());
-        const bool room =
-            !portOpen || w.Comm->OutBufferCount() + n <= LineRoom(w.Comm->Baud(), ToTerminalSlice);
-        if (room) {
+        lineFull =
+            portOpen && w.Comm->OutBufferCount() + n > LineRoom(w.Comm->Baud(), ToTerminalSlice);
+        if (!lineFull) {
             slice = w.sToTerminal.left(n);
             w.sToTerminal.remove(0, n);
         }
@@ -123,14 +148,14 @@ void Tick(WHost& w) {
 
     // 11-12. Terminal input, queued for the next tick. While the host does not read, what
     // would overfill sToHost is dropped, counted and logged once the episode ends.
-    if (!IsTerminalPortOpen(w)) return;
-    if (w.Comm->InBufferCount() == 0) return;
+    if (!IsTerminalPortOpen(w)) return lineFull;
+    if (w.Comm->InBufferCount() == 0) return lineFull;
     w.sLastTermIn = now;
     QByteArray input;
     try {
         input = w.Comm->Input();
     } catch (const CommError&) {
-        return;
+        return lineFull;
     }
     const qsizetype room = std::max<qsizetype>(kToHostHeld - w.sToHost.size(), 0);
     if (input.size() > room && IsHostConnected(w) && !w.sToHost.isEmpty()) {
@@ -141,7 +166,7 @@ void Tick(WHost& w) {
     }
 
     // 13. Input right after other input is relayed but not inspected.
-    if (quiet < 1) return;
+    if (quiet < 1) return lineFull;
 
     // 14. The terminal asks to discard pending host output.
     if (input.contains('\x01') || input.contains('\x11')) w.bFlushToTerminal = true;
@@ -157,6 +182,7 @@ void Tick(WHost& w) {
         }
     }
     if (w.l_milestone->text() == QLatin1String("B")) w.l_milestone->setText(QStringLiteral("C"));
+    return lineFull;
 }
 
 }  // namespace
@@ -173,11 +199,15 @@ void sTimer_Timer(WHost& w) {
         return;
     }
 
-    Tick(w);
+    const bool lineFull = Tick(w);
 
     // Nothing waits on either side: the timer sleeps until the serial port has input, the
     // host sends, an operator acts or a routine queues something (each calls WakePump).
-    if (!PumpHasWork(w)) w.sTimer->stop();
+    // When only the line holds things up, it sleeps until the line has room.
+    if (!PumpHasWork(w))
+        w.sTimer->stop();
+    else if (lineFull && w.sToHost.isEmpty() && !w.bFlushToTerminal)
+        SleepUntilLineRoom(w);
 }
 
 }  // namespace corvane

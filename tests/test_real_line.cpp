@@ -44,6 +44,9 @@ TEST_F(RealLine, AHostBurstAt2400BaudArrivesWholeInOrderAtTheLinesPace) {
     OpenBothByLamps();
     TerminalReadsAt(2400);
     WatchQueue();
+    int wakeUps = 0;
+    for (QTimer* t : {w->sTimer, w->LineRoomWake})
+        QObject::connect(t, &QTimer::timeout, w.get(), [&wakeUps] { ++wakeUps; });
     terminal->takeReceived();
     terminal->clearArrivals();
     // About 25 s of line time: long enough that an unpaced pump would have handed it all
@@ -59,6 +62,10 @@ TEST_F(RealLine, AHostBurstAt2400BaudArrivesWholeInOrderAtTheLinesPace) {
     const double seconds = static_cast<double>(a.back().first - a.front().first) / 1000.0;
     EXPECT_GE(seconds, 0.8 * static_cast<double>(burst.size()) / 240.0);
     RecordProperty("seconds_for_6KiB_at_2400", QString::number(seconds).toStdString());
+    // While the line is full the pump sleeps until it has room, rather than look every
+    // millisecond (which would be some 25,000 ticks here).
+    EXPECT_LT(wakeUps, burst.size() / 4);
+    RecordProperty("pump_wake_ups", wakeUps);
 }
 
 TEST_F(RealLine, AFlushKeyAt2400BaudStopsTheScreenWithinTheBound) {
