@@ -100,10 +100,9 @@ int RunHeadless(const CommandLine& options) {
         }
     });
     // Nobody is there to press stop and start again: a lost link ends the run, so that a
-    // service manager can start a new one.
-    QTimer watch;
-    watch.setInterval(200);
-    QObject::connect(&watch, &QTimer::timeout, &w, [&] {
+    // service manager can start a new one. Each loss comes with an event of its component;
+    // the look follows it, once the window's own handlers have run.
+    auto look = [&] {
         if (!up || ending) return;
         if (!IsTerminalPortOpen(w)) {
             Complain(QStringLiteral("the terminal port was lost"));
@@ -112,8 +111,11 @@ int RunHeadless(const CommandLine& options) {
             Complain(QStringLiteral("the host ended the connection"));
             end(1);
         }
-    });
-    watch.start();
+    };
+    auto lookSoon = [&] { QTimer::singleShot(0, &w, look); };
+    QObject::connect(w.Comm, &SerialPort::OnComm, &w, lookSoon);
+    QObject::connect(w.SSL, &HostSocket::Disconnected, &w, lookSoon);
+    QObject::connect(w.SSL, &HostSocket::Error, &w, lookSoon);
 
     QApplication::exec();
     // An open still under way when the run ended leaves nothing behind.
