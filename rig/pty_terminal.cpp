@@ -90,9 +90,9 @@ PtyTerminal::PtyTerminal(const QString& programDir, int portNumber) {
     QObject::connect(lineTimer_, &QTimer::timeout, readNotifier_, [this] { lineStep(); });
 }
 
-void PtyTerminal::setLineRate(int baud, int bitsPerChar) {
+void PtyTerminal::setLineRate(int baud, double bitsPerChar) {
     baud_ = baud > 0 ? baud : 0;
-    charNs_ = baud_ > 0 ? 1'000'000'000LL * bitsPerChar / baud_ : 0;
+    bitsPerChar_ = bitsPerChar > 0 ? bitsPerChar : 10;
     lineFreeAt_ = clock_.nsecsElapsed();
     if (baud_ == 0 && lineTimer_) lineTimer_->stop();
     if (readNotifier_) readNotifier_->setEnabled(true);
@@ -110,6 +110,13 @@ void PtyTerminal::take(const char* bytes, qsizetype n) {
     for (qsizetype i = 0; i < n; ++i) arrivals_.emplace_back(now, bytes[i]);
 }
 
+void PtyTerminal::followFraming(std::function<double()> bits) { framing_ = std::move(bits); }
+
+qint64 PtyTerminal::charTimeNs() const {
+    const double bits = framing_ ? framing_() : bitsPerChar_;
+    return static_cast<qint64>(1e9 * (bits > 0 ? bits : 10) / baud_);
+}
+
 void PtyTerminal::lineStep() {
     if (masterFd_ < 0) return;
     const qint64 now = clock_.nsecsElapsed();
@@ -120,7 +127,8 @@ void PtyTerminal::lineStep() {
         lineTimer_->start();
         return;
     }
-    const qint64 due = (now - lineFreeAt_) / charNs_;
+    const qint64 charNs = charTimeNs();
+    const qint64 due = (now - lineFreeAt_) / charNs;
     if (due <= 0) return;
     char buf[65536];
     const ssize_t n =
@@ -139,7 +147,7 @@ void PtyTerminal::lineStep() {
             readNotifier_->setEnabled(true);
         }
     } else {
-        lineFreeAt_ += got * charNs_;
+        lineFreeAt_ += got * charNs;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -44,8 +45,12 @@ class PtyTerminal {
 
     // Reads at the pace of a real line: `baud` bits a second, `bitsPerChar` bits a character
     // (10 for 7E1 or 8N1, 11 for 8O1), so what the program writes piles up in the pty as in a
-    // UART's output queue. 0 reads as fast as the program writes (the start state).
-    void setLineRate(int baud, int bitsPerChar = 10);
+    // UART's output queue. Baud 0 reads as fast as the program writes (the start state).
+    void setLineRate(int baud, double bitsPerChar = 10);
+    // From now on the bits of each character are asked of `bits` as it goes out: a pty keeps
+    // no framing (it reads back 8N1 whatever was set), so a terminal beside a program that
+    // changes it (7E1 to relay, 8O1 to load) asks the program. Empty: the fixed figure again.
+    void followFraming(std::function<double()> bits);
     int lineRate() const { return baud_; }
     // Characters the program wrote that the terminal has not read yet: what the pty holds for
     // it, the line's output queue (up to the 4095 the pty's reading side counts, and only
@@ -70,6 +75,7 @@ class PtyTerminal {
     void drain();
     // Takes what the line has sent since the last look; stops the look once it runs dry.
     void lineStep();
+    qint64 charTimeNs() const;
     void take(const char* bytes, qsizetype n);
     void closeAll();
 
@@ -90,7 +96,8 @@ class PtyTerminal {
     QSocketNotifier* readNotifier_ = nullptr;
     qint64 readTotal_ = 0;
     int baud_ = 0;
-    qint64 charNs_ = 0;
+    double bitsPerChar_ = 10;
+    std::function<double()> framing_;
     qint64 lineFreeAt_ = 0;  // ns on clock_: when the line finished its last character
     QTimer* lineTimer_ = nullptr;
 };

@@ -2,13 +2,18 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "app/settings_controls.h"
 #include "links/bridge.h"
 #include "links/host_connection.h"
+#include "links/serial_port.h"
 #include "links/terminal_port.h"
 #include "logs/text_utils.h"
 #include "rig/wait.h"
@@ -61,6 +66,34 @@ void WindowBridge::startWithRequest(int number, qint64* sentAtMs) {
         terminal_->send(request);
     });
     window_->b_start->click();
+}
+
+void ReadAtLineRate(WHost& w, PtyTerminal& terminal, int baud) {
+    terminal.setLineRate(baud);
+    if (baud <= 0) {
+        terminal.followFraming(nullptr);
+        w.Comm->setOutputQueueReader(nullptr);
+        return;
+    }
+    PtyTerminal* t = &terminal;
+    SerialPort* port = w.Comm;
+    // The terminal may outlive the window.
+    terminal.followFraming(
+        [guard = QPointer<SerialPort>(port)] { return guard ? guard->BitsPerCharacter() : 10.0; });
+    // Right after a write the kernel may not yet have moved the characters to where the pty
+    // counts them, so for a moment the count is what was written and not read; after that it
+    // is the pty's own.
+    auto lastWrite = std::make_shared<std::pair<qint64, QElapsedTimer>>(-1, QElapsedTimer());
+    w.Comm->setOutputQueueReader([t, port, lastWrite](int) {
+        const qint64 written = port->CharactersWritten();
+        if (written != lastWrite->first) {
+            lastWrite->first = written;
+            lastWrite->second.start();
+        }
+        if (lastWrite->second.elapsed() < 10)
+            return std::max(static_cast<int>(written - t->readTotal()), t->unread());
+        return t->unread();
+    });
 }
 
 void WindowBridge::stop() {

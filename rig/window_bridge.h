@@ -15,6 +15,12 @@ namespace corvane::rig {
 // Chooses a host system on 127.0.0.1 the way the operator does, with the given port.
 void ChooseHost(WHost& w, const QString& name, quint16 port);
 
+// The terminal reads at the pace of a real line (PtyTerminal::setLineRate) framed as the
+// window's serial port has set it, and that port sees what the pty holds for the terminal as
+// the device's output queue, as a UART reports it; a pty itself reports none. Baud 0 goes
+// back to a plain pty.
+void ReadAtLineRate(WHost& w, PtyTerminal& terminal, int baud);
+
 class WindowBridge {
   public:
     // Throws std::runtime_error when the folder, the pty or the host cannot be had.
@@ -29,6 +35,8 @@ class WindowBridge {
     // is when the request went out, on the terminal's arrival clock.
     void startWithRequest(int number, qint64* sentAtMs = nullptr);
     void stop();
+    // ReadAtLineRate for this bridge's window and terminal.
+    void readAtLineRate(int baud) { ReadAtLineRate(*window_, *terminal_, baud); }
 
     QString programDir() const { return dir_.path(); }
     WHost& window() { return *window_; }

@@ -81,28 +81,9 @@ class BridgeTest : public ::testing::Test {
     void Tick(int n = 1) {
         for (int i = 0; i < n; ++i) sTimer_Timer(*w);
     }
-    // The terminal reads at the pace of a real line, and the program sees what the pty holds
-    // for it (written by the port, not yet read by the terminal) as the device's output
-    // queue, as a UART reports it; a pty reports none.
-    void TerminalReadsAt(int baud, int bitsPerChar = 10) {
-        terminal->setLineRate(baud, bitsPerChar);
-        rig::PtyTerminal* t = terminal.get();
-        SerialPort* port = w->Comm;
-        // Right after a write the kernel may not yet have moved the characters to where the
-        // pty counts them, so for a moment the count is what was written and not read; after
-        // that it is the pty's own (which also knows what a flush discarded).
-        auto lastWrite = std::make_shared<std::pair<qint64, QElapsedTimer>>(-1, QElapsedTimer());
-        w->Comm->setOutputQueueReader([t, port, lastWrite](int) {
-            const qint64 written = port->CharactersWritten();
-            if (written != lastWrite->first) {
-                lastWrite->first = written;
-                lastWrite->second.start();
-            }
-            if (lastWrite->second.elapsed() < 10)
-                return std::max(static_cast<int>(written - t->readTotal()), t->unread());
-            return t->unread();
-        });
-    }
+    // The terminal reads at the pace of a real line, and the program sees the pty's backlog
+    // as the device's output queue.
+    void TerminalReadsAt(int baud) { rig::ReadAtLineRate(*w, *terminal, baud); }
 
     // Lets bytes written on one side reach the other side's buffers without a tick.
     void Settle(int ms = 30) { rig::RunFor(ms); }
