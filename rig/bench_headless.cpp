@@ -3,16 +3,12 @@
 #include <signal.h>
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <algorithm>
-#include <cstdio>
 #include <exception>
-#include <vector>
 
+#include "rig/bench_figures.h"
 #include "rig/loopback_host.h"
 #include "rig/proc_stats.h"
 #include "rig/pty_terminal.h"
@@ -21,35 +17,6 @@
 namespace corvane::rig {
 
 namespace {
-
-void Line(const QString& text) {
-    std::printf("%s\n", qPrintable(text));
-    std::fflush(stdout);
-}
-
-// Runs the event loop without spinning, so this process's polling does not load the machine
-// while the child's CPU is measured.
-void Idle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-double Percentile(std::vector<double> v, double p) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const auto i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-    return v[std::min(i, v.size() - 1)];
-}
-
-void Latency(const char* name, const std::vector<double>& v, int samples) {
-    Line(QStringLiteral("headless latency %1: median %2 ms, p99 %3 ms over %4 of %5 bytes")
-             .arg(QLatin1String(name))
-             .arg(Percentile(v, 0.5), 0, 'f', 3)
-             .arg(Percentile(v, 0.99), 0, 'f', 3)
-             .arg(v.size())
-             .arg(samples));
-}
 
 void Run(const QString& binary) {
     QTemporaryDir dir;
@@ -80,32 +47,16 @@ void Run(const QString& binary) {
     const double cpu0 = CpuSeconds(pid).value_or(0);
     QElapsedTimer wall;
     wall.start();
-    Idle(5000);
+    Idle(10000);
     const double cpu = CpuSeconds(pid).value_or(0) - cpu0;
     Line(QStringLiteral("headless idle CPU, both links open, no traffic: %1 % of one core over "
-                        "5 s")
+                        "10 s")
              .arg(100.0 * cpu / (static_cast<double>(wall.elapsed()) / 1000.0), 0, 'f', 2));
 
     constexpr int kSamples = 200;
-    std::vector<double> toHost, toTerminal;
-    QElapsedTimer clock;
-    for (int i = 0; i < kSamples; ++i) {
-        const qsizetype before = host.received().size();
-        clock.start();
-        terminal.send(QByteArray(1, static_cast<char>('a' + i % 26)));
-        if (RunUntil([&] { return host.received().size() > before; }, 2000))
-            toHost.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-    }
-    host.takeReceived();
-    for (int i = 0; i < kSamples; ++i) {
-        terminal.takeReceived();
-        clock.start();
-        host.send(QByteArray(1, static_cast<char>('A' + i % 26)));
-        if (terminal.waitForBytes(1, 2000))
-            toTerminal.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
-    }
-    Latency("terminal->host", toHost, kSamples);
-    Latency("host->terminal", toTerminal, kSamples);
+    const Latencies l = MeasureLatencies(terminal, host, kSamples);
+    Line(QStringLiteral("headless latency terminal->host: ") + LatencyText(l.toHost, kSamples));
+    Line(QStringLiteral("headless latency host->terminal: ") + LatencyText(l.toTerminal, kSamples));
     Line(QStringLiteral("headless peak memory (VmHWM): %1 MiB")
              .arg(static_cast<double>(VmKiB("VmHWM", pid).value_or(0)) / 1024.0, 0, 'f', 1));
 

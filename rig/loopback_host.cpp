@@ -39,6 +39,8 @@ void LoopbackHost::send(const QByteArray& bytes) {
     current_->flush();
 }
 
+qint64 LoopbackHost::pendingOut() const { return current_ ? current_->bytesToWrite() : 0; }
+
 void LoopbackHost::closeConnection() {
     if (current_) current_->disconnectFromHost();
 }

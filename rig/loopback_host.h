@@ -37,6 +37,8 @@ class LoopbackHost : public QObject {
 
     // To the current connection; written out at once as far as the system takes it.
     void send(const QByteArray& bytes);
+    // What send() took that the system has not yet taken from the current connection.
+    qint64 pendingOut() const;
     // Graceful close of the current connection; pending writes go first.
     void closeConnection();
     // Abortive close: the peer sees a reset.
