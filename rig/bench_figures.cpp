@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "rig/loopback_host.h"
+#include "rig/proc_stats.h"
 #include "rig/pty_terminal.h"
 #include "rig/wait.h"
 
@@ -30,6 +31,15 @@ double Percentile(std::vector<double> v, double p) {
     std::sort(v.begin(), v.end());
     const auto i = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
     return v[std::min(i, v.size() - 1)];
+}
+
+double IdleCpuPercent(int ms, qint64 pid) {
+    const double cpu0 = CpuSeconds(pid).value_or(0);
+    QElapsedTimer wall;
+    wall.start();
+    Idle(ms);
+    const double cpu = CpuSeconds(pid).value_or(0) - cpu0;
+    return 100.0 * cpu / (static_cast<double>(wall.elapsed()) / 1000.0);
 }
 
 Latencies MeasureLatencies(PtyTerminal& terminal, LoopbackHost& host, int samples) {

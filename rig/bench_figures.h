@@ -18,6 +18,9 @@ void Idle(int ms);
 
 double Percentile(std::vector<double> v, double p);
 
+// Percent of one core that process pid (0: this one) used while this one idled for ms.
+double IdleCpuPercent(int ms, qint64 pid = 0);
+
 // Milliseconds from a byte's send to its arrival, one byte at a time each way.
 struct Latencies {
     std::vector<double> toHost, toTerminal;

@@ -2,7 +2,6 @@
 
 #include <signal.h>
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -44,14 +43,9 @@ void Run(const QString& binary) {
     const qint64 pid = program.processId();
 
     Idle(1000);  // past start-up
-    const double cpu0 = CpuSeconds(pid).value_or(0);
-    QElapsedTimer wall;
-    wall.start();
-    Idle(10000);
-    const double cpu = CpuSeconds(pid).value_or(0) - cpu0;
     Line(QStringLiteral("headless idle CPU, both links open, no traffic: %1 % of one core over "
                         "10 s")
-             .arg(100.0 * cpu / (static_cast<double>(wall.elapsed()) / 1000.0), 0, 'f', 2));
+             .arg(IdleCpuPercent(10000, pid), 0, 'f', 2));
 
     constexpr int kSamples = 200;
     const Latencies l = MeasureLatencies(terminal, host, kSamples);

@@ -96,12 +96,7 @@ void BenchFlushKey(WindowBridge& b) {
 }
 
 void BenchIdle(const QString& what, int ms) {
-    const double cpu0 = CpuSeconds().value_or(0);
-    QElapsedTimer wall;
-    wall.start();
-    Idle(ms);
-    const double cpu = CpuSeconds().value_or(0) - cpu0;
-    const double pct = 100.0 * cpu / (static_cast<double>(wall.elapsed()) / 1000.0);
+    const double pct = IdleCpuPercent(ms);
     Line(QStringLiteral("idle CPU in process, %1: %2 % of one core over %3 s (target <= 0.1 %: %4)")
              .arg(what)
              .arg(pct, 0, 'f', 2)
@@ -211,12 +206,7 @@ void ProgramIdle() {
     }
     const qint64 pid = program.processId();
     Idle(1000);  // past start-up
-    const double cpu0 = CpuSeconds(pid).value_or(0);
-    QElapsedTimer wall;
-    wall.start();
-    Idle(5000);
-    const double cpu = CpuSeconds(pid).value_or(0) - cpu0;
-    const double pct = 100.0 * cpu / (static_cast<double>(wall.elapsed()) / 1000.0);
+    const double pct = IdleCpuPercent(5000, pid);
     const qint64 hwm = VmKiB("VmHWM", pid).value_or(0);
     Line(QStringLiteral("idle CPU of corvane (offscreen, nothing open): %1 % of one core over 5 s "
                         "(target <= 0.1 %: %2)")
