@@ -226,8 +226,8 @@ QString HelpText() {
         "  -v, --version             print the version and exit\n"
         "\n"
         "Exit status: 0 after SIGTERM or SIGINT (or the window closed), 1 when a headless run\n"
-        "loses a link or cannot reach the host, 2 for a bad option or a port that cannot be\n"
-        "opened.\n");
+        "loses a link or cannot reach the host, 2 for a bad option, a port that cannot be\n"
+        "opened, or no display for the window.\n");
 }
 
 QString VersionText() { return QStringLiteral("corvane " CORVANE_VERSION "\n"); }

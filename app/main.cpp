@@ -47,6 +47,10 @@ int main(int argc, char** argv) {
         case Mode::Window:
             break;
     }
+    if (const QString why = corvane::NoDisplayReason(); !why.isEmpty()) {
+        Print(stderr, QStringLiteral("corvane: %1\n").arg(why));
+        return 2;
+    }
 
     QApplication app(argc, argv);
     Name(app);

@@ -38,4 +38,14 @@ QString ProgramDirFor(const QString& given, QString* why) {
     return dir;
 }
 
+QString NoDisplayReason() {
+    // Qt would abort with advice to reinstall; say what is missing instead.
+    for (const char* v : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        if (!qEnvironmentVariableIsEmpty(v)) return {};
+    }
+    return QStringLiteral(
+        "no display to show the window on (DISPLAY and WAYLAND_DISPLAY are not set); to "
+        "bridge without a window, run corvane --headless (see corvane --help)");
+}
+
 }  // namespace corvane

@@ -15,4 +15,8 @@ WHost* Main(const QString& programDir = QString());
 // corvane; else empty, the executable's folder. Made when missing; empty `why` on success.
 QString ProgramDirFor(const QString& given, QString* why);
 
+// Why the window cannot be shown in this environment (no display server named, no platform
+// chosen), as a text for the user that points at --headless; empty when it can.
+QString NoDisplayReason();
+
 }  // namespace corvane

@@ -182,7 +182,7 @@ TEST(Headless, BadOptionsAndDevicesThatCannotBeOpenedEndWithStatusTwoAndAMessage
     EXPECT_EQ(host.connectionCount(), 0);
 }
 
-TEST(Headless, HelpAndVersionNeedNoDisplay) {
+TEST(Headless, HelpAndVersionNeedNoDisplayAndTheWindowWithoutOneSaysWhatToDo) {
     Headless help({"--help"});
     ASSERT_TRUE(help.waitForEnd());
     EXPECT_EQ(help.process.exitCode(), 0);
@@ -191,4 +191,11 @@ TEST(Headless, HelpAndVersionNeedNoDisplay) {
     ASSERT_TRUE(version.waitForEnd());
     EXPECT_EQ(version.process.exitCode(), 0);
     EXPECT_TRUE(version.out.startsWith("corvane ")) << version.out.data();
+    // Qt alone would abort with advice to reinstall it.
+    Headless window({"--fresh"});
+    ASSERT_TRUE(window.waitForEnd());
+    EXPECT_EQ(window.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(window.process.exitCode(), 2);
+    EXPECT_TRUE(window.err.contains("no display")) << window.err.data();
+    EXPECT_TRUE(window.err.contains("corvane --headless")) << window.err.data();
 }
