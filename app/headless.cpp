@@ -19,6 +19,7 @@
 #include "links/serial_port.h"
 #include "links/terminal_port.h"
 #include "logs/text_utils.h"
+#include "relay/pump.h"
 
 namespace corvane {
 
@@ -78,6 +79,7 @@ int RunHeadless(const CommandLine& options) {
         ending = true;
         status = code;
         b_stop_Click(w);
+        ReportHostDrops(w);  // no tick runs after this one to say it
         w.bUnloaded = true;
         w.sTimer->stop();
         QCoreApplication::exit(code);

@@ -60,8 +60,10 @@ void WakePump(WHost& w) {
 }
 
 bool PumpHasWork(WHost& w) {
+    // Drops not yet logged keep it awake: a link routine that empties sToHost ends the
+    // episode, and the next tick says so.
     return w.bLoadingResident || w.bFlushToTerminal || !w.sToHost.isEmpty() ||
-           !w.sToTerminal.isEmpty() || !w.SSL->AcceptData();
+           !w.sToTerminal.isEmpty() || !w.SSL->AcceptData() || w.nHostDropped > 0;
 }
 
 void ReportHostDrops(WHost& w) {

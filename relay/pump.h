@@ -17,7 +17,7 @@ void sTimer_Timer(WHost& w);
 // tick at once, then every millisecond while there is work. Does nothing when it runs.
 void WakePump(WHost& w);
 // Whether a tick has anything to do: data queued either way, a flush or a load under way,
-// host data held back.
+// host data held back, dropped input not yet logged.
 bool PumpHasWork(WHost& w);
 // Writes the one log line of an episode in which the host did not read and terminal input
 // was dropped ("host not reading: N bytes dropped"), if there was one.

@@ -124,10 +124,17 @@ TEST(Headless, WithTheResidentLoadedADevicePathRunsAtOnceAndSigintEndsIt) {
     ExpectBytesBothWays(terminal, host);
     EXPECT_TRUE(terminal.takeReceived().isEmpty());  // no load was sent
 
+    // A host that stops reading: what the bridge cannot hold is dropped, and the stop that
+    // ends the episode says so once.
+    host.setReading(false);
+    for (int i = 0; i < 128; ++i) terminal.send(QByteArray(128 * 1024, 'x'));
+    RunFor(200);
+    host.setReading(true);  // so that the close completes at once
     run.signal(SIGINT);
     ASSERT_TRUE(run.waitForEnd());
     EXPECT_EQ(run.process.exitCode(), 0) << run.err.data();
     EXPECT_TRUE(host.waitForDisconnect(5000));
+    EXPECT_EQ(run.out.count("host not reading: "), 1) << run.out.data();
     EXPECT_FALSE(QFile::exists(dir.filePath("log/000.txt")));  // no --log, no file
 }
 
