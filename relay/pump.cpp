@@ -40,23 +40,27 @@ std::optional<int> LoadFileRequestOf(const QByteArray& input) {
     return LenientNumber(input.mid(1, 2));
 }
 
+namespace {
+
+// A tick now rather than at the timer's next beat; with `thenSend`, one more at once when it
+// read input, so that input goes to the host without waiting a beat either.
+void TickAtOnce(WHost& w, bool thenSend) {
+    QTimer::singleShot(0, w.sTimer, [&w, thenSend] {
+        if (!w.sTimer->isActive()) return;
+        w.sTimer->start();
+        sTimer_Timer(w);
+        if (thenSend && w.sTimer->isActive() && !w.sToHost.isEmpty()) TickAtOnce(w, false);
+    });
+}
+
+}  // namespace
+
 void WakePump(WHost& w) {
     if (w.bUnloaded || !w.PumpWakes || w.sTimer->isActive()) return;
     w.LineRoomWake->stop();
     w.sTimer->start();
-    // The tick that follows the wake-up runs at once. A key it reads goes to the host in the
-    // tick after it; that one runs at once too, so a key typed on a quiet line does not wait
-    // a whole tick for its send. Later ticks keep the timer's pace.
-    QTimer::singleShot(0, w.sTimer, [&w] {
-        if (!w.sTimer->isActive()) return;
-        sTimer_Timer(w);
-        if (!w.sTimer->isActive() || w.sToHost.isEmpty()) return;
-        QTimer::singleShot(0, w.sTimer, [&w] {
-            if (!w.sTimer->isActive()) return;
-            w.sTimer->start();
-            sTimer_Timer(w);
-        });
-    });
+    // A key typed on a quiet line is read and sent at once; later ticks keep the timer's pace.
+    TickAtOnce(w, true);
 }
 
 bool PumpHasWork(WHost& w) {
@@ -75,22 +79,20 @@ void ReportHostDrops(WHost& w) {
 
 namespace {
 
-// Stops the timer until the line has sent enough for the next slice, at its own pace: a
-// real line takes a slice every tenth of a second or so, and looking every millisecond in
-// between would only wake the machine. Input, host data and operator actions still wake the
-// pump at once.
-void SleepUntilLineRoom(WHost& w) {
-    const qsizetype next = std::min<qsizetype>(ToTerminalSlice, w.sToTerminal.size());
-    const qint64 excess =
-        w.Comm->OutBufferCount() + next - LineRoom(w.Comm->Baud(), ToTerminalSlice);
-    const double ms = std::ceil(w.Comm->LineMs(std::max<qint64>(excess, 1)));
+// Stops the timer until the line has sent the `behind` characters that keep the next slice
+// out, at its own pace: a real line takes a slice every tenth of a second or so, and looking
+// every millisecond in between would only wake the machine. Input, host data and operator
+// actions still wake the pump at once.
+void SleepUntilLineRoom(WHost& w, qint64 behind) {
+    const double ms = std::ceil(w.Comm->LineMs(behind));
     w.sTimer->stop();
     w.LineRoomWake->start(static_cast<int>(std::clamp(ms, 1.0, 60000.0)));
 }
 
-// Steps 4 to 16 of a tick; the caller decides afterwards whether the pump may sleep. True
-// when host data waits for the terminal and the line had no room for its slice.
-bool Tick(WHost& w) {
+// Steps 4 to 16 of a tick; the caller decides afterwards whether the pump may sleep. Returns
+// how many characters the line must still send before the slice waiting for it fits (0 when
+// none waits or it went out).
+qint64 Tick(WHost& w) {
     // 2-3. The quiet time is taken before this tick's read moves the stamp.
     const qint64 now = w.NowSeconds();
     if (!w.sLastTermIn) w.sLastTermIn = now - 10;
@@ -125,12 +127,13 @@ bool Tick(WHost& w) {
         }
     }
     QByteArray slice;
-    bool lineFull = false;
+    qint64 lineBehind = 0;
     if (!w.sToTerminal.isEmpty()) {
         const qsizetype n = std::min<qsizetype>(ToTerminalSlice, w.sToTerminal.size());
-        lineFull =
-            portOpen && w.Comm->OutBufferCount() + n > LineRoom(w.Comm->Baud(), ToTerminalSlice);
-        if (!lineFull) {
+        if (portOpen)
+            lineBehind = std::max<qint64>(
+                w.Comm->OutBufferCount() + n - LineRoom(w.Comm->Baud(), ToTerminalSlice), 0);
+        if (lineBehind == 0) {
             slice = w.sToTerminal.left(n);
             w.sToTerminal.remove(0, n);
         }
@@ -150,14 +153,14 @@ bool Tick(WHost& w) {
 
     // 11-12. Terminal input, queued for the next tick. While the host does not read, what
     // would overfill sToHost is dropped, counted and logged once the episode ends.
-    if (!IsTerminalPortOpen(w)) return lineFull;
-    if (w.Comm->InBufferCount() == 0) return lineFull;
+    if (!IsTerminalPortOpen(w)) return lineBehind;
+    if (w.Comm->InBufferCount() == 0) return lineBehind;
     w.sLastTermIn = now;
     QByteArray input;
     try {
         input = w.Comm->Input();
     } catch (const CommError&) {
-        return lineFull;
+        return lineBehind;
     }
     const qsizetype room = std::max<qsizetype>(kToHostHeld - w.sToHost.size(), 0);
     if (input.size() > room && IsHostConnected(w) && !w.sToHost.isEmpty()) {
@@ -168,7 +171,7 @@ bool Tick(WHost& w) {
     }
 
     // 13. Input right after other input is relayed but not inspected.
-    if (quiet < 1) return lineFull;
+    if (quiet < 1) return lineBehind;
 
     // 14. The terminal asks to discard pending host output.
     if (input.contains('\x01') || input.contains('\x11')) w.bFlushToTerminal = true;
@@ -184,7 +187,7 @@ bool Tick(WHost& w) {
         }
     }
     if (w.l_milestone->text() == QLatin1String("B")) w.l_milestone->setText(QStringLiteral("C"));
-    return lineFull;
+    return lineBehind;
 }
 
 }  // namespace
@@ -201,15 +204,15 @@ void sTimer_Timer(WHost& w) {
         return;
     }
 
-    const bool lineFull = Tick(w);
+    const qint64 lineBehind = Tick(w);
 
     // Nothing waits on either side: the timer sleeps until the serial port has input, the
     // host sends, an operator acts or a routine queues something (each calls WakePump).
     // When only the line holds things up, it sleeps until the line has room.
     if (!PumpHasWork(w))
         w.sTimer->stop();
-    else if (lineFull && w.sToHost.isEmpty() && !w.bFlushToTerminal)
-        SleepUntilLineRoom(w);
+    else if (lineBehind > 0 && w.sToHost.isEmpty() && !w.bFlushToTerminal)
+        SleepUntilLineRoom(w, lineBehind);
 }
 
 }  // namespace corvane
