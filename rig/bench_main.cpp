@@ -121,6 +121,10 @@ void BenchIdle(const QString& what, int ms) {
              .arg(Verdict(pct <= 0.1)));
 }
 
+// What the two memory figures push through the bridge, and in what pieces.
+constexpr qint64 kTotal = 10 * 1024 * 1024;
+constexpr int kPiece = 64 * 1024;
+
 // The highest resident size while `run` goes on, sampled every 20 ms, above the size before.
 double PeakGrowthMiB(const std::function<void()>& run) {
     const qint64 base = VmKiB("VmRSS").value_or(0);
@@ -137,8 +141,6 @@ double PeakGrowthMiB(const std::function<void()>& run) {
 // A fast host: it writes as fast as its connection takes, 10 MiB in all, to a terminal that
 // reads at 2400 baud. Measured for 10 s on a fresh window.
 void BenchMemoryFastHost() {
-    constexpr qint64 kTotal = 10 * 1024 * 1024;
-    constexpr int kPiece = 64 * 1024;
     WindowBridge b;
     QString why;
     if (!b.startLoaded(&why)) return Line(why);
@@ -168,8 +170,6 @@ void BenchMemoryFastHost() {
 
 // A host that stops reading while the terminal sends 10 MiB at pty speed.
 void BenchMemorySilentHost() {
-    constexpr qint64 kTotal = 10 * 1024 * 1024;
-    constexpr int kPiece = 64 * 1024;
     WindowBridge b;
     QString why;
     if (!b.startLoaded(&why)) return Line(why);
