@@ -31,6 +31,7 @@
 #include <QtGlobal>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstring>
 
 namespace corvane {
@@ -267,11 +268,18 @@ bool SerialPort::drainOutput() {
     if (queued <= 0) return true;
     const quint64 open = opens_;
     const QDeadlineTimer deadline(static_cast<qint64>(LineMs(queued)) + 1000);
-    // A device's queue empties without telling anyone: look again every millisecond.
+    // The component's queue empties through the write notifier; the device's empties without
+    // telling anyone, so look again once the line has had time to send what it holds.
     QTimer look;
-    look.start(1);
-    while (fd_ >= 0 && opens_ == open && OutBufferCount() > 0) {
+    look.setSingleShot(true);
+    look.setTimerType(Qt::PreciseTimer);
+    while (fd_ >= 0 && opens_ == open) {
+        const int left = OutBufferCount();
+        if (left <= 0) break;
         if (deadline.hasExpired()) return false;
+        if (!look.isActive())
+            look.start(static_cast<int>(qBound<qint64>(
+                1, static_cast<qint64>(std::ceil(LineMs(left))), deadline.remainingTime() + 1)));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return fd_ >= 0 && opens_ == open;

@@ -209,6 +209,33 @@ TEST_F(SerialPortTest, SettingsChangeWhileOpenRaisesNothingOnAPty) {
     EXPECT_TRUE(port_.PortOpen());
 }
 
+TEST_F(SerialPortTest, ASettingsChangeLetsQueuedOutputLeaveFirstAndGivesUpAfterItsBound) {
+    openAsTheProgramDoes(QStringLiteral("2400,o,8,1"));
+    term_->setLineRate(2400, 11);
+    // What the terminal has not read yet stands for the device's queue.
+    port_.setOutputQueueReader(
+        [this](int) { return static_cast<int>(port_.CharactersWritten() - term_->readTotal()); });
+    QSignalSpy events(&port_, &SerialPort::OnComm);
+    port_.Output(Pattern(300));
+    port_.setSettings(QStringLiteral("2400,e,7,1"));
+    // Changed only once the line had sent all of it, at the old framing.
+    EXPECT_EQ(term_->readTotal(), 300);
+    EXPECT_EQ(term_->takeReceived(), Pattern(300));
+    EXPECT_EQ(port_.Settings(), QStringLiteral("2400,e,7,1"));
+    EXPECT_EQ(events.count(), 0);
+
+    // A device that never empties: the change comes after the queue's line time and a
+    // second, once, with the event that says so.
+    port_.setOutputQueueReader([](int) { return 50; });
+    port_.setSettings(QStringLiteral("2400,o,8,1"));
+    EXPECT_EQ(port_.Settings(), QStringLiteral("2400,o,8,1"));
+    ASSERT_TRUE(RunUntil([&] { return events.count() > 0; }, 3000));  // after the call
+    Exec(50);
+    ASSERT_EQ(events.count(), 1);
+    EXPECT_EQ(port_.CommEvent(), corvane::comEventDrainTimeout);
+    EXPECT_TRUE(port_.PortOpen());
+}
+
 TEST_F(SerialPortTest, SettingsWhileClosedAreOnlyRemembered) {
     port_.setSettings(QStringLiteral(" 2400 , O , 8 , 1 "));
     EXPECT_EQ(port_.Settings(), QStringLiteral("2400,o,8,1"));
