@@ -6,6 +6,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
 
 #include "app/pending_events.h"
 #include "app/up_down.h"
@@ -13,7 +16,9 @@
 #include "links/serial_port.h"
 #include "links/terminal_port.h"
 #include "logs/comm_log.h"
+#include "relay/bounds.h"
 #include "relay/login_keys.h"
+#include "relay/pump.h"
 
 namespace corvane {
 
@@ -24,6 +29,42 @@ constexpr int kChunkBytes = 256;
 QString HexDigits(long long value, int digits) {
     const long long mask = (1LL << (4 * digits)) - 1;
     return QStringLiteral("%1").arg(value & mask, digits, 16, QLatin1Char('0')).toUpper();
+}
+
+// True while the load may go on: the operator has not stopped it, the window is not closing
+// and the port is still there.
+bool LoadGoesOn(WHost& w) { return w.bLoadingResident && !w.bUnloaded && IsTerminalPortOpen(w); }
+
+// Holds the next `n` characters back until the line has room for them, by the same bound as
+// the pump's output, so the status line never runs ahead of the line by more than that and a
+// stop takes effect within it. While the line is full it sleeps until a whole slice fits,
+// handling events meanwhile: a stop, a close or a lost port ends the wait at once. False
+// when the load must end.
+bool WaitForLineRoom(WHost& w, int n) {
+    for (;;) {
+        if (!LoadGoesOn(w)) return false;
+        const qint64 room = LineRoom(w.Comm->Baud(), ToTerminalSlice);
+        const qint64 queued = w.Comm->OutBufferCount();
+        if (queued + n <= room) return true;
+        const qint64 behind = queued + std::max(n, ToTerminalSlice) - room;
+        bool due = false;
+        QTimer wake;
+        wake.setSingleShot(true);
+        wake.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&wake, &QTimer::timeout, [&due] { due = true; });
+        wake.start(static_cast<int>(std::clamp(std::ceil(w.Comm->LineMs(behind)), 1.0, 60000.0)));
+        while (!due && LoadGoesOn(w)) DoEventsWaiting();
+    }
+}
+
+// One write of the load; false when the port refused it (the device vanished).
+bool Write(WHost& w, const QByteArray& bytes) {
+    try {
+        w.Comm->Output(bytes);
+        return true;
+    } catch (const CommError&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -110,6 +151,12 @@ void loadresident(WHost& w) {
     w.label[3]->setText(LoaderStatus(request, 0, 0));
     for (;;) {
         if (position >= length || !w.bLoadingResident) break;
+        // The status counts what has been handed to the line, so it waits for room first.
+        if (!WaitForLineRoom(w, 1)) {
+            if (w.bUnloaded) return;
+            portLost = w.bLoadingResident;  // not stopped: the port went away
+            break;
+        }
         DoEventsNow();
         if (w.bUnloaded) return;
         ++position;
@@ -117,9 +164,7 @@ void loadresident(WHost& w) {
         if (!w.bLoadingResident) break;
         w.label[3]->setText(LoaderStatus(request, chunks, position));
         if (!w.bLoadingResident) break;
-        try {
-            w.Comm->Output(bytes.mid(position - 1, 1));
-        } catch (const CommError&) {
+        if (!Write(w, bytes.mid(position - 1, 1))) {
             portLost = true;  // the device vanished: no further byte, no trailer
             break;
         }
@@ -133,12 +178,11 @@ void loadresident(WHost& w) {
     }
     DoEventsNow();
     if (w.bUnloaded || portLost || !w.bLoadingResident) return;
-    try {
-        w.Comm->Output(QByteArray("\xAF\xAF", 2));
-        const QByteArray zero(1, '\0');
-        for (int i = 0; i < 253; ++i) w.Comm->Output(zero);
-    } catch (const CommError&) {
-    }
+    // The trailer waits for the line like the file; a stop meanwhile ends it.
+    if (!WaitForLineRoom(w, 2) || !Write(w, QByteArray("\xAF\xAF", 2))) return;
+    const QByteArray zero(1, '\0');
+    for (int i = 0; i < 253; ++i)
+        if (!WaitForLineRoom(w, 1) || !Write(w, zero)) return;
 }
 
 }  // namespace corvane

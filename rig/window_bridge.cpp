@@ -68,12 +68,12 @@ void WindowBridge::startWithRequest(int number, qint64* sentAtMs) {
     window_->b_start->click();
 }
 
-void ReadAtLineRate(WHost& w, PtyTerminal& terminal, int baud) {
+SerialPort::OutputQueueReader ReadAtLineRate(WHost& w, PtyTerminal& terminal, int baud) {
     terminal.setLineRate(baud);
     if (baud <= 0) {
         terminal.followFraming(nullptr);
         w.Comm->setOutputQueueReader(nullptr);
-        return;
+        return {};
     }
     PtyTerminal* t = &terminal;
     SerialPort* port = w.Comm;
@@ -84,7 +84,7 @@ void ReadAtLineRate(WHost& w, PtyTerminal& terminal, int baud) {
     // counts them, so for a moment the count is what was written and not read; after that it
     // is the pty's own.
     auto lastWrite = std::make_shared<std::pair<qint64, QElapsedTimer>>(-1, QElapsedTimer());
-    w.Comm->setOutputQueueReader([t, port, lastWrite](int) {
+    SerialPort::OutputQueueReader reader = [t, port, lastWrite](int) {
         const qint64 written = port->CharactersWritten();
         if (written != lastWrite->first) {
             lastWrite->first = written;
@@ -93,7 +93,9 @@ void ReadAtLineRate(WHost& w, PtyTerminal& terminal, int baud) {
         if (lastWrite->second.elapsed() < 10)
             return std::max(static_cast<int>(written - t->readTotal()), t->unread());
         return t->unread();
-    });
+    };
+    w.Comm->setOutputQueueReader(reader);
+    return reader;
 }
 
 void WindowBridge::stop() {

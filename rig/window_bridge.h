@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/w_host.h"
+#include "links/serial_port.h"
 #include "rig/loopback_host.h"
 #include "rig/pty_terminal.h"
 
@@ -18,8 +19,9 @@ void ChooseHost(WHost& w, const QString& name, quint16 port);
 // The terminal reads at the pace of a real line (PtyTerminal::setLineRate) framed as the
 // window's serial port has set it, and that port sees what the pty holds for the terminal as
 // the device's output queue, as a UART reports it; a pty itself reports none. Baud 0 goes
-// back to a plain pty.
-void ReadAtLineRate(WHost& w, PtyTerminal& terminal, int baud);
+// back to a plain pty. Returns the queue reader it gave the port (empty for baud 0), so a test
+// can watch what the port looks at.
+SerialPort::OutputQueueReader ReadAtLineRate(WHost& w, PtyTerminal& terminal, int baud);
 
 class WindowBridge {
   public:

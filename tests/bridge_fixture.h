@@ -82,8 +82,10 @@ class BridgeTest : public ::testing::Test {
         for (int i = 0; i < n; ++i) sTimer_Timer(*w);
     }
     // The terminal reads at the pace of a real line, and the program sees the pty's backlog
-    // as the device's output queue.
-    void TerminalReadsAt(int baud) { rig::ReadAtLineRate(*w, *terminal, baud); }
+    // as the device's output queue (the reader returned).
+    SerialPort::OutputQueueReader TerminalReadsAt(int baud) {
+        return rig::ReadAtLineRate(*w, *terminal, baud);
+    }
 
     // Lets bytes written on one side reach the other side's buffers without a tick.
     void Settle(int ms = 30) { rig::RunFor(ms); }

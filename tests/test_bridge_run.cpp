@@ -11,6 +11,7 @@
 #include "app/up_down.h"
 #include "links/bridge.h"
 #include "links/serial_port.h"
+#include "relay/bounds.h"
 #include "resident/loader.h"
 #include "tests/bridge_fixture.h"
 
@@ -61,6 +62,14 @@ class BridgeRun : public BridgeTest {
         QTimer::singleShot(50, w.get(), [this, request] { terminal->send(request); });
         w->b_start->click();
     }
+
+    // The byte count of the loader's status line, -1 while it shows none.
+    long long StatusByte() const {
+        const QString s = w->label[3]->text();
+        const qsizetype at = s.indexOf(QStringLiteral(" BYTE "));
+        return at < 0 ? -1 : s.mid(at + 6).toLongLong(nullptr, 16);
+    }
+    int Room() const { return LineRoom(w->Comm->Baud(), ToTerminalSlice); }
 
     QByteArray onLine;
     std::vector<Pause> pauses;
@@ -114,6 +123,108 @@ TEST_F(BridgeRun, AFileBeyond64KiBLoadsWholeAndTheCountersWrap) {
     EXPECT_EQ(onLine.size(), file.size() + 255);
     EXPECT_EQ(onLine, file + Trailer());
     EXPECT_EQ(w->label[3]->text(), "LOADING FILE 05 BLOCK 88 BYTE 1170");
+}
+
+TEST_F(BridgeRun, ALoadAt2400BaudKeepsToTheLineAndChangesSettingsOnlyOnceItHasLeft) {
+    const QByteArray file = Pattern(2000);
+    const QByteArray all = file + Trailer();
+    WriteLoadFile(5, file);
+    // Every look the port takes at the device's queue, with what the device had taken by then
+    // and the settings the port held: the order of drains and settings changes.
+    struct Look {
+        qint64 written;
+        int device;
+        QString settings;
+    };
+    std::vector<Look> looks;
+    const SerialPort::OutputQueueReader lineQueue = TerminalReadsAt(2400);
+    SerialPort* port = w->Comm;
+    port->setOutputQueueReader([&looks, lineQueue, port](int fd) {
+        const int n = lineQueue(fd);
+        looks.push_back({port->CharactersWritten(), n, port->Settings()});
+        return n;
+    });
+    long long lead = 0;  // how far the status line ran ahead of the terminal
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (w->bLoadingResident) lead = std::max(lead, StatusByte() - terminal->readTotal());
+    });
+    watch.start(1);
+    QElapsedTimer took;
+    took.start();
+    StartAndRequest("L05x");
+    const double seconds = static_cast<double>(took.elapsed()) / 1000.0;
+    port->OutBufferCount();  // one look after the run
+    onLine += terminal->readFor(100);
+
+    EXPECT_TRUE(onLine == all) << onLine.size() << " of " << all.size();
+    // 11 bits a character at 2400,o,8,1.
+    const double lineSeconds = static_cast<double>(all.size()) * 11 / 2400;
+    EXPECT_GE(seconds, 0.95 * lineSeconds);
+    EXPECT_LE(lead, Room() + 2);
+    RecordProperty("seconds", QString::number(seconds).toStdString());
+    RecordProperty("status_lead_at_most", static_cast<int>(lead));
+
+    // The line switched to the load settings with nothing queued, and back only once the
+    // whole load had been taken by the device and the device held nothing more.
+    ASSERT_FALSE(looks.empty());
+    std::string order;
+    for (size_t i = 0; i < looks.size(); ++i) {
+        const bool change = i == 0 || looks[i].settings != looks[i - 1].settings;
+        if (change || i + 1 == looks.size() ||
+            (i + 1 < looks.size() && looks[i + 1].settings != looks[i].settings))
+            order += QString("%1 written %2 device %3%4\n")
+                         .arg(looks[i].settings)
+                         .arg(looks[i].written)
+                         .arg(looks[i].device)
+                         .arg(change && i > 0 ? " (changed)" : "")
+                         .toStdString();
+    }
+    RecordProperty("order", order);
+    size_t firstLoad = 0;
+    while (firstLoad < looks.size() && looks[firstLoad].settings != "2400,o,8,1") ++firstLoad;
+    ASSERT_LT(firstLoad, looks.size()) << order;
+    ASSERT_GT(firstLoad, 0u) << order;
+    EXPECT_EQ(looks[firstLoad - 1].written, 0) << order;
+    EXPECT_EQ(looks[firstLoad - 1].device, 0) << order;
+    size_t lastLoad = looks.size() - 1;
+    while (looks[lastLoad].settings != "2400,o,8,1") --lastLoad;
+    ASSERT_LT(lastLoad + 1, looks.size()) << order;
+    EXPECT_EQ(looks[lastLoad].written, all.size()) << order;
+    EXPECT_EQ(looks[lastLoad].device, 0) << order;
+    for (size_t i = firstLoad; i <= lastLoad; ++i)
+        ASSERT_EQ(looks[i].settings, "2400,o,8,1") << i << "\n" << order;
+    for (size_t i = lastLoad + 1; i < looks.size(); ++i)
+        ASSERT_EQ(looks[i].settings, "2400,e,7,1") << i << "\n" << order;
+    EXPECT_TRUE(IsHostConnected(*w));
+}
+
+TEST_F(BridgeRun, StopInTheMiddleOfALoadAt2400BaudEndsItWithinTheLinesRoom) {
+    WriteLoadFile(5, Pattern(2000));
+    TerminalReadsAt(2400);
+    qint64 readAtStop = -1;
+    QElapsedTimer sinceStop;
+    // Well inside the load, while the loader waits for the line.
+    QTimer::singleShot(1500, w.get(), [&] {
+        readAtStop = terminal->readTotal();
+        sinceStop.start();
+        w->b_stop->click();
+    });
+    StartAndRequest("L05x");
+    const qint64 endedMs = sinceStop.isValid() ? sinceStop.elapsed() : -1;
+    ASSERT_GE(readAtStop, 0);
+    EXPECT_LT(endedMs, 5000);
+    onLine += terminal->readFor(300);
+    // What the line held at the stop, and nothing after it; no trailer.
+    EXPECT_LE(terminal->readTotal() - readAtStop, Room() + 2);
+    ASSERT_GT(onLine.size(), 0);
+    EXPECT_LT(onLine.size(), 2000);
+    EXPECT_EQ(onLine, Pattern(2000).left(onLine.size()));
+    EXPECT_EQ(w->Comm->Settings(), "2400,e,7,1");
+    EXPECT_FALSE(IsTerminalPortOpen(*w));
+    EXPECT_FALSE(w->bLoadingResident);
+    EXPECT_EQ(w->label[3]->text(), "HOST NOT CONNECTED");
+    EXPECT_EQ(host->connectionCount(), 0);
 }
 
 TEST_F(BridgeRun, ResidentMarkedLoadedConnectsAtOnce) {
