@@ -18,6 +18,8 @@
 
 #include "app/up_down.h"
 #include "links/serial_port.h"
+#include "relay/bounds.h"
+#include "relay/pump.h"
 #include "rig/bench_figures.h"
 #include "rig/bench_headless.h"
 #include "rig/proc_stats.h"
@@ -282,6 +284,66 @@ void ResidentLoad(WindowBridge& b, int delayMs) {
     b.stop();
 }
 
+// The load on a 2400-baud line at 2400,o,8,1 (11 bits a character): its time against the
+// line's own, and how far the status line runs ahead of what the terminal has had.
+void ResidentLoadOnLine(WindowBridge& b, int delayMs) {
+    constexpr int kBytes = 16 * 1024;
+    constexpr int kTrailer = 255;
+    constexpr int kBaud = 2400;
+    QString why;
+    if (!WriteSampleLoadFile(b.programDir(), 5, kBytes, nullptr, &why)) {
+        Line(QStringLiteral("resident load: %1").arg(why));
+        return;
+    }
+    WHost& w = b.window();
+    w.ud_blockdelay->setValue(delayMs);
+    b.readAtLineRate(kBaud);
+    b.terminal().takeReceived();
+    b.terminal().clearArrivals();
+    long long lead = 0;
+    const qint64 readBefore = b.terminal().readTotal();
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QString s = w.label[3]->text();
+        const qsizetype at = s.indexOf(QStringLiteral(" BYTE "));
+        if (w.bLoadingResident && at >= 0)
+            lead = std::max(lead, s.mid(at + 6).toLongLong(nullptr, 16) -
+                                      (b.terminal().readTotal() - readBefore));
+    });
+    watch.start(1);
+    qint64 sentAt = -1;
+    b.startWithRequest(5, &sentAt);
+    watch.stop();
+    b.terminal().waitForBytes(kBytes + kTrailer, 10000);
+    const auto& arrivals = b.terminal().arrivals();
+    QByteArray got;
+    for (const auto& a : arrivals) got.append(a.second);
+    const bool intact =
+        got == SampleLoadBytes(kBytes) + QByteArray("\xAF\xAF", 2) + QByteArray(kTrailer - 2, '\0');
+    const double seconds =
+        arrivals.empty() || sentAt < 0 ? -1 : (arrivals.back().first - sentAt) / 1000.0;
+    const double lineSeconds = (kBytes + kTrailer) * 11.0 / kBaud;
+    const double pauseSeconds = (kBytes / 256) * delayMs / 1000.0 + 0.25;
+    Line(QStringLiteral("resident load of %1 bytes at %2 baud (2400,o,8,1), chunk delay %3 ms: "
+                        "%4 s from the request to the last byte; the line's own time %5 s, "
+                        "pauses and settle %6 s (sum %7 s); status line ahead of the terminal by "
+                        "at most %8 characters (bound %9)%10")
+             .arg(kBytes)
+             .arg(kBaud)
+             .arg(delayMs)
+             .arg(seconds, 0, 'f', 1)
+             .arg(lineSeconds, 0, 'f', 1)
+             .arg(pauseSeconds, 0, 'f', 1)
+             .arg(lineSeconds + pauseSeconds, 0, 'f', 1)
+             .arg(lead)
+             .arg(LineRoom(kBaud, ToTerminalSlice))
+             .arg(intact ? QString() : QStringLiteral(", BYTES LOST OR CHANGED")));
+    b.terminal().takeReceived();
+    b.terminal().clearArrivals();
+    b.readAtLineRate(0);
+    b.stop();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -309,6 +371,7 @@ int main(int argc, char** argv) {
             b.stop();
             ResidentLoad(b, 0);
             ResidentLoad(b, 385);
+            ResidentLoadOnLine(b, 385);
             Line(QStringLiteral("peak memory of this process (VmHWM, after all the above): %1 MiB")
                      .arg(static_cast<double>(VmKiB("VmHWM").value_or(0)) / 1024.0, 0, 'f', 1));
         }
