@@ -77,6 +77,11 @@ void ReportHostDrops(WHost& w) {
     LogComm(w, QStringLiteral("host not reading: %1 bytes dropped").arg(dropped), QString(), false);
 }
 
+qint64 LineBehind(WHost& w, qint64 n) {
+    return std::max<qint64>(
+        w.Comm->OutBufferCount() + n - LineRoom(w.Comm->Baud(), ToTerminalSlice), 0);
+}
+
 namespace {
 
 // Stops the timer until the line has sent the `behind` characters that keep the next slice
@@ -130,9 +135,7 @@ qint64 Tick(WHost& w) {
     qint64 lineBehind = 0;
     if (!w.sToTerminal.isEmpty()) {
         const qsizetype n = std::min<qsizetype>(ToTerminalSlice, w.sToTerminal.size());
-        if (portOpen)
-            lineBehind = std::max<qint64>(
-                w.Comm->OutBufferCount() + n - LineRoom(w.Comm->Baud(), ToTerminalSlice), 0);
+        if (portOpen) lineBehind = LineBehind(w, n);
         if (lineBehind == 0) {
             slice = w.sToTerminal.left(n);
             w.sToTerminal.remove(0, n);

@@ -23,6 +23,10 @@ bool PumpHasWork(WHost& w);
 // was dropped ("host not reading: N bytes dropped"), if there was one.
 void ReportHostDrops(WHost& w);
 
+// Characters the serial line must still send before `n` more fit in its room (0 when they fit
+// now), from one look at what it holds unsent.
+qint64 LineBehind(WHost& w, qint64 n);
+
 // Reads a decimal number leniently: leading blanks skipped, an optional sign, digits up to
 // the first character that cannot continue the number; 0 when none starts there; a number
 // beyond the range of an int gives the nearest limit.

@@ -16,7 +16,6 @@
 #include "links/serial_port.h"
 #include "links/terminal_port.h"
 #include "logs/comm_log.h"
-#include "relay/bounds.h"
 #include "relay/login_keys.h"
 #include "relay/pump.h"
 
@@ -43,16 +42,16 @@ bool LoadGoesOn(WHost& w) { return w.bLoadingResident && !w.bUnloaded && IsTermi
 bool WaitForLineRoom(WHost& w, int n) {
     for (;;) {
         if (!LoadGoesOn(w)) return false;
-        const qint64 room = LineRoom(w.Comm->Baud(), ToTerminalSlice);
-        const qint64 queued = w.Comm->OutBufferCount();
-        if (queued + n <= room) return true;
-        const qint64 behind = queued + std::max(n, ToTerminalSlice) - room;
+        const qint64 behind = LineBehind(w, n);
+        if (behind == 0) return true;
+        const qint64 untilSlice = behind + std::max(n, ToTerminalSlice) - n;
         bool due = false;
         QTimer wake;
         wake.setSingleShot(true);
         wake.setTimerType(Qt::PreciseTimer);
         QObject::connect(&wake, &QTimer::timeout, [&due] { due = true; });
-        wake.start(static_cast<int>(std::clamp(std::ceil(w.Comm->LineMs(behind)), 1.0, 60000.0)));
+        wake.start(
+            static_cast<int>(std::clamp(std::ceil(w.Comm->LineMs(untilSlice)), 1.0, 60000.0)));
         while (!due && LoadGoesOn(w)) DoEventsWaiting();
     }
 }
@@ -152,11 +151,8 @@ void loadresident(WHost& w) {
     for (;;) {
         if (position >= length || !w.bLoadingResident) break;
         // The status counts what has been handed to the line, so it waits for room first.
-        if (!WaitForLineRoom(w, 1)) {
-            if (w.bUnloaded) return;
-            portLost = w.bLoadingResident;  // not stopped: the port went away
-            break;
-        }
+        // Stopped, closing or the port gone: the checks after the loop end the load.
+        if (!WaitForLineRoom(w, 1)) break;
         DoEventsNow();
         if (w.bUnloaded) return;
         ++position;

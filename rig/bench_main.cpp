@@ -304,11 +304,8 @@ void ResidentLoadOnLine(WindowBridge& b, int delayMs) {
     const qint64 readBefore = b.terminal().readTotal();
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        const QString s = w.label[3]->text();
-        const qsizetype at = s.indexOf(QStringLiteral(" BYTE "));
-        if (w.bLoadingResident && at >= 0)
-            lead = std::max(lead, s.mid(at + 6).toLongLong(nullptr, 16) -
-                                      (b.terminal().readTotal() - readBefore));
+        if (w.bLoadingResident)
+            lead = std::max(lead, LoaderStatusByte(w) - (b.terminal().readTotal() - readBefore));
     });
     watch.start(1);
     qint64 sentAt = -1;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -96,6 +97,12 @@ SerialPort::OutputQueueReader ReadAtLineRate(WHost& w, PtyTerminal& terminal, in
     };
     w.Comm->setOutputQueueReader(reader);
     return reader;
+}
+
+long long LoaderStatusByte(const WHost& w) {
+    const QString s = w.label[3]->text();
+    const qsizetype at = s.indexOf(QStringLiteral(" BYTE "));
+    return at < 0 ? -1 : s.mid(at + 6).toLongLong(nullptr, 16);
 }
 
 void WindowBridge::stop() {

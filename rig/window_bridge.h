@@ -23,6 +23,9 @@ void ChooseHost(WHost& w, const QString& name, quint16 port);
 // can watch what the port looks at.
 SerialPort::OutputQueueReader ReadAtLineRate(WHost& w, PtyTerminal& terminal, int baud);
 
+// The byte count of the loader's status line ("... BYTE hhhh"), -1 while it shows none.
+long long LoaderStatusByte(const WHost& w);
+
 class WindowBridge {
   public:
     // Throws std::runtime_error when the folder, the pty or the host cannot be had.

@@ -63,12 +63,6 @@ class BridgeRun : public BridgeTest {
         w->b_start->click();
     }
 
-    // The byte count of the loader's status line, -1 while it shows none.
-    long long StatusByte() const {
-        const QString s = w->label[3]->text();
-        const qsizetype at = s.indexOf(QStringLiteral(" BYTE "));
-        return at < 0 ? -1 : s.mid(at + 6).toLongLong(nullptr, 16);
-    }
     int Room() const { return LineRoom(w->Comm->Baud(), ToTerminalSlice); }
 
     QByteArray onLine;
@@ -147,7 +141,8 @@ TEST_F(BridgeRun, ALoadAt2400BaudKeepsToTheLineAndChangesSettingsOnlyOnceItHasLe
     long long lead = 0;  // how far the status line ran ahead of the terminal
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (w->bLoadingResident) lead = std::max(lead, StatusByte() - terminal->readTotal());
+        if (w->bLoadingResident)
+            lead = std::max(lead, rig::LoaderStatusByte(*w) - terminal->readTotal());
     });
     watch.start(1);
     QElapsedTimer took;
