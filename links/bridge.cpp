@@ -24,6 +24,7 @@ void EnableChunkDelay(WHost& w, bool on) {
 void b_start_Click(WHost& w) {
     if (w.bUnloaded) return;
     OpenTerminalPort(w);
+    if (w.bUnloaded) return;  // closed while the port's message box was up
     w.label[3]->setEnabled(true);
     w.label[3]->setText(QString());
     EnableChunkDelay(w, false);

@@ -43,7 +43,7 @@ void OpenDevicePort(WHost& w, const DeviceEntry& entry) {
         // The component names the device first; the message already does.
         const QString prefix = entry.device + QStringLiteral(": ");
         if (reason.startsWith(prefix)) reason = reason.mid(prefix.size());
-        ShowMessage(DeviceOpenFailure(entry, reason, DeviceAccessRefused(entry.device)));
+        ShowMessage(DeviceOpenFailure(entry, reason, DeviceAccessRefused(entry.device)), &w);
         return;
     }
     ShowPortOpen(w);
@@ -78,7 +78,8 @@ void OpenTerminalPort(WHost& w) {
     } catch (const CommError& e) {
         LogComm(w, QString::fromStdString(e.what()), QString(), false);
         ShowMessage(QStringLiteral("Can't open com") + QString::number(number) +
-                    QStringLiteral(":") + settings);
+                        QStringLiteral(":") + settings,
+                    &w);
         return;
     }
     ShowPortOpen(w);

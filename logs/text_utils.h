@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 
+class QWidget;
+
 namespace corvane {
 
 // The characters 0 to 9 of the text, in order.
@@ -22,8 +24,11 @@ QString TimeStamp();
 // fraction gives the hundredths (a fraction that rounds up to a whole second shows .99).
 QString TimeStampOf(const QDateTime& clock, double timerSeconds);
 
-// A modal box titled "Orvalle Information" with the information icon and one OK button.
-void ShowMessage(const QString& message);
+// A box titled "Orvalle Information" with the information icon and one OK button, over
+// `owner` (the active window when none is given). It returns when the box is answered, when
+// the owner is closed, or when the program ends. While it is up, the operator's input reaches
+// no other window, as with a modal box, but a close of the owner does.
+void ShowMessage(const QString& message, QWidget* owner = nullptr);
 // Replaces the box (tests capture the message instead of blocking); an empty handler
 // restores the box.
 using MessageHandler = std::function<void(const QString&)>;

@@ -1,11 +1,16 @@
 // Opening and closing both links: the terminal port, the host connection and their lamps.
+#include <qtestspontaneevent.h>
 #include <sys/ioctl.h>
 
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QWindow>
 
 #include "links/host_socket.h"
 #include "links/serial_port.h"
@@ -16,6 +21,25 @@ using namespace corvane;
 using namespace corvane::testing;
 
 using Links = BridgeTest;
+
+namespace {
+
+// A close as the window manager's arrives: spontaneous, at the window's platform window
+// (posted events are the queue's to delete).
+QCloseEvent* WindowManagerClose() {
+    auto* close = new QCloseEvent;
+    QSpontaneKeyEvent::setSpontaneous(close);
+    return close;
+}
+
+QList<QMessageBox*> BoxesShown() {
+    QList<QMessageBox*> shown;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) shown << box;
+    return shown;
+}
+
+}  // namespace
 
 TEST_F(Links, LampsOpenAndCloseTheirLinks) {
     QTest::mouseDClick(w->status_RS232, Qt::LeftButton);
@@ -236,5 +260,59 @@ TEST_F(Links, ASecondOpenHostWhileOneWaitsDoesNothing) {
     EXPECT_TRUE(nested);
     EXPECT_TRUE(IsHostConnected(*w));
     rig::RunFor(100);
+    EXPECT_EQ(host->connectionCount(), 1);
+}
+
+// The toolkit drops a window manager's close that reaches a window a modal box blocks: the
+// port's box must not block the window, yet hold back the operator's other input.
+TEST_F(Links, ACloseWhileThePortsBoxIsUpEndsTheBoxAndStopsLikeAnyClose) {
+    SetMessageHandler({});
+    QTest::mouseDClick(w->status_SSL, Qt::LeftButton);
+    ASSERT_TRUE(host->waitForConnection(5000));
+    w->c_ports->setEditText("com96:2400,e,7,1");
+    bool sawBox = false;
+    QTimer::singleShot(100, w.get(), [&] {
+        const QList<QMessageBox*> boxes = BoxesShown();
+        ASSERT_EQ(boxes.size(), 1);
+        sawBox = true;
+        EXPECT_EQ(boxes[0]->text(), "Can't open com96:2400,e,7,1");
+        EXPECT_EQ(boxes[0]->parentWidget(), w.get());
+        EXPECT_EQ(QGuiApplication::modalWindow(), nullptr) << "a close would be dropped";
+        // Typing and double-clicks elsewhere wait for the box's answer.
+        QTest::keyClicks(w->t_blockdelay, "9");
+        QTest::mouseDClick(w->status_SSL, Qt::LeftButton);
+        EXPECT_EQ(w->t_blockdelay->text(), "385");
+        EXPECT_TRUE(IsHostConnected(*w));
+        const std::unique_ptr<QCloseEvent> close(WindowManagerClose());
+        QCoreApplication::sendEvent(w->windowHandle(), close.get());
+    });
+    // Should the close not end the box, this does, so that the test ends.
+    QTimer::singleShot(5000, w.get(), [] {
+        for (QMessageBox* box : BoxesShown()) box->reject();
+    });
+    w->b_start->click();
+    EXPECT_TRUE(sawBox);
+    EXPECT_TRUE(BoxesShown().isEmpty());
+    EXPECT_TRUE(w->bUnloaded);
+    EXPECT_FALSE(IsHostConnected(*w));
+    EXPECT_TRUE(host->waitForDisconnect(5000));
+    // The stop's state, not the start's, is what the window keeps.
+    EXPECT_EQ(w->label[3]->text(), "HOST NOT CONNECTED");
+    EXPECT_TRUE(w->t_blockdelay->isEnabled());
+    EXPECT_FALSE(IsTerminalPortOpen(*w));
+}
+
+// Two closes queued behind the stop button reach the window inside the stop's own CloseHost:
+// the first stops and unloads, the second finds it closing.
+TEST_F(Links, TwoClosesDuringTheStopsCloseHostUnloadOnce) {
+    OpenBothByLamps();
+    QCoreApplication::postEvent(w->windowHandle(), WindowManagerClose());
+    QCoreApplication::postEvent(w->windowHandle(), WindowManagerClose());
+    w->b_stop->click();
+    EXPECT_TRUE(w->bUnloaded);
+    EXPECT_FALSE(w->sTimer->isActive());
+    EXPECT_FALSE(IsTerminalPortOpen(*w));
+    EXPECT_FALSE(IsHostConnected(*w));
+    EXPECT_TRUE(host->waitForDisconnect(5000));
     EXPECT_EQ(host->connectionCount(), 1);
 }
