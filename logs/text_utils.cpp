@@ -110,7 +110,6 @@ void ShowMessage(const QString& message, QWidget* owner) {
         handler(message);
         return;
     }
-    if (!owner) owner = QApplication::activeWindow();
     QMessageBox box(QMessageBox::Information, QStringLiteral("Orvalle Information"), message,
                     QMessageBox::Ok, owner);
     // Not modal to the toolkit: it drops, without a trace, a window manager's close that

@@ -25,9 +25,9 @@ QString TimeStamp();
 QString TimeStampOf(const QDateTime& clock, double timerSeconds);
 
 // A box titled "Orvalle Information" with the information icon and one OK button, over
-// `owner` (the active window when none is given). It returns when the box is answered, when
-// the owner is closed, or when the program ends. While it is up, the operator's input reaches
-// no other window, as with a modal box, but a close of the owner does.
+// `owner`. It returns when the box is answered, when the owner is closed, or when the program
+// ends. While it is up, the operator's input reaches no other window, as with a modal box, but
+// a close of the owner does.
 void ShowMessage(const QString& message, QWidget* owner = nullptr);
 // Replaces the box (tests capture the message instead of blocking); an empty handler
 // restores the box.
