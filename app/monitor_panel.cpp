@@ -6,30 +6,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "app/engine_thread.h"
 #include "app/w_host.h"
-#include "links/host_socket.h"
-#include "links/serial_port.h"
-#include "links/terminal_port.h"
-#include "relay/pump.h"
 
 namespace corvane {
-
-std::optional<QByteArray> ParseHexLine(const QString& text) {
-    QByteArray bytes;
-    if (text.isEmpty()) return bytes;
-    for (const QString& token : text.split(QLatin1Char(' '))) {
-        if (token.isEmpty()) return std::nullopt;
-        int value = 0;
-        for (QChar c : token) {
-            const int digit = QStringLiteral("0123456789ABCDEF").indexOf(c.toUpper());
-            if (digit < 0 || c.unicode() > 0x7F) return std::nullopt;
-            value = value * 16 + digit;
-            if (value > 0xFF) return std::nullopt;
-        }
-        bytes.append(static_cast<char>(value));
-    }
-    return bytes;
-}
 
 void b_ShowMonitor_Click(WHost& w) {
     QWidget* const panel[] = {w.t_CommLog, w.t_DataLog, w.label[7], w.t_skip,
@@ -49,19 +29,12 @@ void b_ShowMonitor_Click(WHost& w) {
 }
 
 void b_term_Click(WHost& w) {
-    const auto bytes = ParseHexLine(w.t_term->text());
-    if (!bytes || !IsTerminalPortOpen(w)) return;
-    try {
-        w.Comm->Output(*bytes);
-    } catch (const CommError&) {
-    }
-    WakePump(w);
+    w.Channel().Post(
+        [line = ToEngineText(w.t_term->text())](Engine& e) { e.SendToTerminal(line); });
 }
 
 void b_host_Click(WHost& w) {
-    const auto bytes = ParseHexLine(w.t_host->text());
-    if (!bytes || !w.SSL->Connected()) return;
-    w.SSL->Send(*bytes);
+    w.Channel().Post([line = ToEngineText(w.t_host->text())](Engine& e) { e.SendToHost(line); });
 }
 
 }  // namespace corvane

@@ -1,7 +1,9 @@
 #include "app/ports_box.h"
 
 #include <QSignalBlocker>
+#include <string>
 
+#include "app/engine_thread.h"
 #include "links/serial_devices.h"
 
 namespace corvane {
@@ -12,10 +14,11 @@ void PortsBox::RefreshDevices() {
     const QString text = currentText();
     const QSignalBlocker quiet(this);
     for (int i = count() - 1; i >= 0; --i) {
-        if (ParseDeviceEntry(itemText(i))) removeItem(i);
+        if (ParseDeviceEntry(ToEngineText(itemText(i)))) removeItem(i);
     }
-    for (const QString& device : SerialDevices(deviceFolder_))
-        addItem(device + u':' + kDeviceDefaultSettings);
+    const QString settings = FromEngineText(std::string(kDeviceDefaultSettings));
+    for (const std::string& device : SerialDevices(ToEngineText(deviceFolder_)))
+        addItem(FromEngineText(device) + u':' + settings);
     const int at = findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (at >= 0) setCurrentIndex(at);
     setEditText(text);

@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QSettings>
 
+#include "app/engine_thread.h"
 #include "app/monitor_panel.h"
 #include "app/settings_controls.h"
 #include "app/up_down.h"
@@ -119,7 +120,10 @@ QStringList RestoreOperatorSettings(WHost& w, QSettings& s) {
         w.t_DataLog->isHidden())
         b_ShowMonitor_Click(w);
 
-    for (const QString& line : complaints) LogComm(w, line, QString(), false);
+    // After "Log to File" in the engine's order of calls, so the file has them too.
+    for (const QString& line : complaints) {
+        w.Channel().Post([text = ToEngineText(line)](Engine& e) { LogComm(e, text, "", false); });
+    }
     return complaints;
 }
 

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <limits>
 
+#include "app/engine_thread.h"
 #include "app/up_down.h"
 #include "app/w_host.h"
 
@@ -18,25 +19,21 @@ namespace corvane {
 
 namespace {
 
-QString Field(const QStringList& fields, int index) {
-    return index < fields.size() ? fields.at(index) : QString();
-}
-
 QString DelayText(const WHost& w) { return QString::number(w.ud_blockdelay->value()); }
 
 }  // namespace
 
 void cboSystem_Click(WHost& w) {
-    const QStringList fields = w.cboSystem->currentText().split(u':');
-    w.l_host->setText(Field(fields, 0));
-    w.l_socket->setText(Field(fields, 2));
-    w.l_url->setText(Field(fields, 1));
+    // The engine splits the entry into l_host, l_url and l_socket, which show it.
+    w.Channel().Post(
+        [entry = ToEngineText(w.cboSystem->currentText())](Engine& e) { e.ChooseSystem(entry); });
 }
 
 void cboResident_Click(WHost& w) {
     // Checking the box runs chkIsResidentLoaded_Click through its wiring when it changes.
     w.chkIsResidentLoaded->setChecked(true);
-    w.l_terminal->setText(w.cboResident->currentText());
+    w.Channel().Post(
+        [kind = ToEngineText(w.cboResident->currentText())](Engine& e) { e.ChooseResident(kind); });
 }
 
 void chkIsResidentLoaded_Click(WHost& w) {
@@ -55,6 +52,7 @@ void chkIsResidentLoaded_Click(WHost& w) {
     palette.setColor(QPalette::Button, background);
     w.cboResident->setPalette(palette);
     w.cboResident->setEnabled(usable);
+    w.Channel().Post([usable](Engine& e) { e.SetResidentLoaded(usable); });
 }
 
 void t_blockdelay_Change(WHost& w) {
@@ -75,10 +73,18 @@ void t_blockdelay_Change(WHost& w) {
     w.ud_blockdelay->setValue(static_cast<int>(RoundHalfEven(*number)));
 }
 
-void ud_blockdelay_Change(WHost& w) { w.t_blockdelay->setText(DelayText(w)); }
+void ud_blockdelay_Change(WHost& w) {
+    w.t_blockdelay->setText(DelayText(w));
+    // The up-down's value is the one the loader reads.
+    w.Channel().Post([ms = w.ud_blockdelay->value()](Engine& e) { e.SetChunkDelay(ms); });
+}
 
 void t_blockdelay_GotFocus(WHost& w) {
     w.t_blockdelay->setSelection(0, static_cast<int>(w.t_blockdelay->text().size()));
+}
+
+void x_log_Click(WHost& w) {
+    w.Channel().Post([on = w.x_log->isChecked()](Engine& e) { e.SetLogToFile(on); });
 }
 
 std::optional<double> ReadDecimalNumber(const QString& text) {

@@ -1,5 +1,6 @@
-// The settings the operator makes before start: host system, terminal kind, resident state
-// and the chunk delay.
+// The settings the operator makes before start: host system, terminal kind, resident state,
+// the chunk delay, and logging to the file. Each handler keeps the dependent controls as
+// before and hands the choice to the engine, whose routines read it there.
 #pragma once
 
 #include <QString>
@@ -15,6 +16,7 @@ void chkIsResidentLoaded_Click(WHost& w);
 void t_blockdelay_Change(WHost& w);
 void ud_blockdelay_Change(WHost& w);
 void t_blockdelay_GotFocus(WHost& w);
+void x_log_Click(WHost& w);
 
 // The number test of the chunk delay box: a decimal number with optional sign, fraction and
 // exponent, blanks around it allowed; no value for anything else (an empty text included).

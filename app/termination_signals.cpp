@@ -1,37 +1,51 @@
 #include "app/termination_signals.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <QSocketNotifier>
+#include <asio/signal_set.hpp>
 #include <csignal>
+#include <optional>
+#include <utility>
 
 namespace corvane {
 
 namespace {
 
-int signalPair[2] = {-1, -1};
+// Owns the signal set for as long as the io_context lives: a service of the context goes
+// with it, and lets go of the set before the context's own services are destroyed.
+class TerminationSignals : public asio::execution_context::service {
+  public:
+    using key_type = TerminationSignals;
+    static inline asio::execution_context::id id;
 
-// Only async-signal-safe work here: one byte down the pair wakes the event loop.
-void OnSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(signalPair[1], &c, 1);
-}
+    explicit TerminationSignals(asio::execution_context& context) : service(context) {}
+
+    void Install(asio::io_context& io, std::function<void()> handler) {
+        handler_ = std::move(handler);
+        if (!signals_) {
+            signals_.emplace(io, SIGTERM, SIGINT, SIGHUP);
+            Arm();
+        }
+    }
+
+  private:
+    // Re-armed after each signal, so a second one is handled too.
+    void Arm() {
+        signals_->async_wait([this](const std::error_code& error, int) {
+            if (error) return;  // cancelled: the context is going
+            Arm();
+            if (handler_) handler_();
+        });
+    }
+
+    void shutdown() override { signals_.reset(); }
+
+    std::optional<asio::signal_set> signals_;
+    std::function<void()> handler_;
+};
 
 }  // namespace
 
-void OnTerminationSignals(QObject* context, std::function<void()> handler) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPair) != 0) return;
-    auto* notifier = new QSocketNotifier(signalPair[0], QSocketNotifier::Read, context);
-    QObject::connect(notifier, &QSocketNotifier::activated, context,
-                     [handler = std::move(handler)] {
-                         char c;
-                         [[maybe_unused]] const auto n = ::read(signalPair[0], &c, 1);
-                         handler();
-                     });
-    std::signal(SIGTERM, OnSignal);
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGHUP, OnSignal);
+void OnTerminationSignals(asio::io_context& io, std::function<void()> handler) {
+    asio::use_service<TerminationSignals>(io).Install(io, std::move(handler));
 }
 
 }  // namespace corvane

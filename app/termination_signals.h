@@ -1,14 +1,13 @@
-// SIGTERM, SIGINT and SIGHUP handled on the event loop rather than inside the signal handler.
+// SIGTERM, SIGINT and SIGHUP handled on an io_context rather than inside the signal handler.
 #pragma once
 
+#include <asio/io_context.hpp>
 #include <functional>
-
-class QObject;
 
 namespace corvane {
 
-// Runs `handler` on the event loop of `context`'s thread when one of the three signals
-// arrives. Installed once per program.
-void OnTerminationSignals(QObject* context, std::function<void()> handler);
+// Runs `handler` on `io` (once per signal) when one of the three signals arrives. Installed
+// once per program; lives as long as `io`.
+void OnTerminationSignals(asio::io_context& io, std::function<void()> handler);
 
 }  // namespace corvane

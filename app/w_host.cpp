@@ -4,90 +4,35 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
-#include <QEvent>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QThread>
+#include <QSignalBlocker>
 #include <QTimer>
+#include <string>
 
+#include "app/engine_thread.h"
 #include "app/lamp_label.h"
+#include "app/message_box.h"
 #include "app/monitor_panel.h"
-#include "app/ports_box.h"
+#include "app/program_dir.h"
 #include "app/settings_controls.h"
 #include "app/up_down.h"
-#include "links/bridge.h"
-#include "links/host_connection.h"
-#include "links/host_socket.h"
-#include "links/lamps.h"
-#include "links/serial_port.h"
-#include "links/terminal_port.h"
-#include "logs/comm_log.h"
-#include "relay/host_data.h"
-#include "relay/pump.h"
 
 namespace corvane {
 
 namespace {
 
-const QColor kPaleYellow(255, 255, 192);
-const QColor kYellow(255, 255, 0);
-
-void Place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(Twips(left), Twips(top), Twips(width), Twips(height));
-}
-
-// A pale yellow, bordered, centred display label.
-QLabel* DisplayLabel(QWidget* parent) {
-    auto* l = new QLabel(parent);
-    l->setFrameStyle(QFrame::Box | QFrame::Plain);
-    l->setAlignment(Qt::AlignCenter);
-    l->setAutoFillBackground(true);
-    QPalette p = l->palette();
-    p.setColor(QPalette::Window, kPaleYellow);
-    l->setPalette(p);
-    return l;
-}
-
-QFont SmallFixedFont() {
-    QFont f(QStringLiteral("Monospace"), 6);
-    f.setStyleHint(QFont::TypeWriter);
-    f.setFixedPitch(true);
-    f.setBold(true);
-    return f;
-}
-
 QString FolderOf(const QString& dir) {
-    QString d = dir.isEmpty() ? QCoreApplication::applicationDirPath() : dir;
+    QString d = dir.isEmpty() ? QString::fromStdString(ExecutableDir()) : dir;
     d = QDir::cleanPath(d);  // no trailing separator except for the root
     return d;
 }
-
-// Any operator action restarts a sleeping pump, so nothing the operator did waits for it.
-class OperatorActions : public QObject {
-  public:
-    OperatorActions(WHost& w, QObject* parent) : QObject(parent), w_(w) {}
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonDblClick:
-            case QEvent::KeyPress:
-                if (watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == &w_)
-                    WakePump(w_);
-                break;
-            default:
-                break;
-        }
-        return false;
-    }
-
-  private:
-    WHost& w_;
-};
 
 // Runs the GotFocus handler of the chunk-delay box.
 class FocusFilter : public QObject {
@@ -106,6 +51,15 @@ class FocusFilter : public QObject {
     WHost& w_;
 };
 
+// A pane's new text in one assignment, hidden meanwhile so it is not redrawn line by line;
+// it keeps the visibility the monitor toggle gave it.
+void RedrawPane(QPlainTextEdit* pane, const std::string& text) {
+    const bool shown = !pane->isHidden();
+    pane->setVisible(false);
+    pane->setPlainText(FromEngineText(text));
+    if (shown) pane->setVisible(true);
+}
+
 }  // namespace
 
 WHost::WHost(const QString& programDir, QWidget* parent)
@@ -113,274 +67,34 @@ WHost::WHost(const QString& programDir, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       programDir_(FolderOf(programDir)) {
-    NowSeconds = [] { return QDateTime::currentSecsSinceEpoch(); };
-    Sleep = [](int ms) {
-        if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
-    };
     BuildControls();
+    channel_ = std::make_unique<EngineThread>(ToEngineText(programDir_));
     WireEvents();
     Form_Load();
 }
 
 WHost::~WHost() {
-    // Nothing may run against a half-destroyed window.
-    bUnloaded = true;
-    if (sTimer) sTimer->stop();
-    if (LineRoomWake) LineRoomWake->stop();
-    if (Comm) Comm->blockSignals(true);
-    if (SSL) SSL->blockSignals(true);
-}
-
-void WHost::BuildControls() {
-    setObjectName(QStringLiteral("w_host"));
-    setWindowTitle(QStringLiteral("Corvane"));
-    setWindowIcon(QIcon::fromTheme(QStringLiteral("network-wired")));
-    setFont(QFont(QStringLiteral("Arial"), 9));
-    // The layout is fixed: client area as designed, 14130 x 4995 twips; Form_Load collapses it.
-    setFixedSize(Twips(14130), Twips(4995));
-
-    QFont frameFont(QStringLiteral("Arial"), 9);
-    frameFont.setBold(true);
-    const QString frameTitles[3] = {QStringLiteral("Communications Port Setting "),
-                                    QStringLiteral("PLATO Network Connection"),
-                                    QStringLiteral("IST Resident Loading Status ")};
-    for (int i = 0; i < 3; ++i) {
-        frame[i] = new QGroupBox(frameTitles[i], this);
-        frame[i]->setObjectName(QStringLiteral("frame(%1)").arg(i));
-        frame[i]->setFont(frameFont);
-    }
-    Place(frame[0], 60, 60, 5655, 705);
-    Place(frame[1], 60, 765, 5655, 2040);
-    Place(frame[2], 60, 2805, 5655, 1005);
-    QFont plain(QStringLiteral("Arial"), 9);
-    plain.setBold(false);  // set, not inherited: the frames around these controls are bold
-
-    // Frame 0: the port entry and the start and stop buttons.
-    c_ports = new PortsBox(frame[0]);  // also offers the serial devices present
-    c_ports->setEditable(true);
-    c_ports->setInsertPolicy(QComboBox::NoInsert);
-    c_ports->setFont(plain);
-    Place(c_ports, 120, 255, 3315, 315);
-    pic = new QWidget(frame[0]);
-    Place(pic, 3450, 255, 765, 315);
-    b_start = new QPushButton(QStringLiteral("\u25B6"), pic);
-    Place(b_start, 0, 0, 375, 315);
-    b_start->setToolTip(QStringLiteral("Start"));
-    b_stop = new QPushButton(QStringLiteral("\u25A0"), pic);
-    Place(b_stop, 390, 0, 375, 315);
-    b_stop->setToolTip(QStringLiteral("Stop"));
-
-    // Frame 1: host system and link status.
-    lblSystem = new QLabel(QStringLiteral("System:"), frame[1]);
-    Place(lblSystem, 135, 345, 660, 225);
-    cboSystem = new QComboBox(frame[1]);
-    cboSystem->setEditable(false);
-    cboSystem->addItems(SystemPresets());
-    cboSystem->setCurrentIndex(-1);
-    Place(cboSystem, 1200, 285, 4350, 345);
-
-    struct Caption {
-        int index;
-        const char* text;
-        QWidget* parent;
-        int l, t, w, h;
-    };
-    const Caption captions[] = {
-        {1, "Terminal:", frame[1], 120, 720, 780, 225},
-        {0, "Host:", frame[1], 120, 1035, 435, 225},
-        {2, "Port:", frame[1], 120, 1350, 375, 225},
-        {4, "URL:", frame[1], 120, 1665, 420, 225},
-        {5, "Login mode:", frame[1], 3495, 720, 1035, 225},
-        {8, "COM", frame[1], 3570, 1065, 405, 225},
-        {9, "SSL", frame[1], 4125, 1065, 345, 225},
-        {10, "MILE", frame[1], 4860, 1065, 405, 225},
-        {6, "Milestone:", frame[1], 3495, 1665, 840, 225},
-        {11, "Chunk delay:", frame[2], 3615, 615, 1065, 225},
-        // The loader's status line takes the free width up to "Chunk delay:" so that its
-        // longest text ("LOADING FILE nn BLOCK bb BYTE hhhh") can be read in a fixed font.
-        {3, "HOST NOT CONNECTED", frame[2], 120, 675, 3435, 180},
-        {7, "Skip:", this, 5805, 4635, 405, 225},
-    };
-    for (const Caption& c : captions) {
-        label[c.index] = new QLabel(QString::fromLatin1(c.text), c.parent);
-        label[c.index]->setObjectName(QStringLiteral("label(%1)").arg(c.index));
-        label[c.index]->setFont(plain);
-        Place(label[c.index], c.l, c.t, c.w, c.h);
-    }
-    label[3]->setFont(SmallFixedFont());
-    label[3]->setEnabled(false);
-
-    l_terminal = DisplayLabel(frame[1]);
-    Place(l_terminal, 1200, 690, 2220, 285);
-    l_host = DisplayLabel(frame[1]);
-    Place(l_host, 1200, 1005, 2220, 285);
-    l_socket = DisplayLabel(frame[1]);
-    Place(l_socket, 1200, 1320, 2220, 285);
-    l_url = DisplayLabel(frame[1]);
-    Place(l_url, 1200, 1635, 2220, 285);
-    l_loginMode = DisplayLabel(frame[1]);
-    Place(l_loginMode, 4590, 690, 960, 285);
-    l_milestone = DisplayLabel(frame[1]);
-    Place(l_milestone, 4590, 1635, 960, 285);
-
-    status_RS232 = new LampLabel(frame[1]);
-    status_RS232->setFrameStyle(QFrame::Box | QFrame::Plain);
-    SetBackColor(status_RS232, LampDown);
-    Place(status_RS232, 3660, 1290, 255, 255);
-    status_SSL = new LampLabel(frame[1]);
-    status_SSL->setFrameStyle(QFrame::Box | QFrame::Plain);
-    SetBackColor(status_SSL, LampDown);
-    Place(status_SSL, 4170, 1290, 255, 255);
-
-    mile_RS232 = new QLabel(QStringLiteral("\u2022"), frame[1]);
-    Mile_SSL = new QLabel(QStringLiteral("\u2022"), frame[1]);
-    for (QLabel* m : {mile_RS232, Mile_SSL}) {
-        m->setFrameStyle(QFrame::Box | QFrame::Plain);
-        m->setAlignment(Qt::AlignCenter);
-        m->setAutoFillBackground(true);
-        QPalette p = m->palette();
-        p.setColor(QPalette::Window, kYellow);
-        m->setPalette(p);
-    }
-    Place(mile_RS232, 4770, 1290, 255, 255);
-    Place(Mile_SSL, 5115, 1290, 255, 255);
-
-    // Frame 2: resident loading.
-    chkIsResidentLoaded = new QCheckBox(QStringLiteral("Resident is loaded"), frame[2]);
-    chkIsResidentLoaded->setFont(plain);
-    Place(chkIsResidentLoaded, 120, 300, 1890, 225);
-    cboResident = new QComboBox(frame[2]);
-    cboResident->setEditable(false);
-    cboResident->setFont(plain);
-    cboResident->addItems({QStringLiteral("IST-I"), QStringLiteral("IST-II"),
-                           QStringLiteral("IST-III"), QStringLiteral("Viking")});
-    cboResident->setCurrentIndex(-1);
-    cboResident->setEnabled(false);
-    cboResident->setAutoFillBackground(true);
-    {
-        QPalette p = cboResident->palette();
-        p.setColor(QPalette::Base, p.color(QPalette::Button));
-        cboResident->setPalette(p);
-    }
-    Place(cboResident, 2070, 240, 1350, 345);
-    t_blockdelay = new QLineEdit(QStringLiteral("385"), frame[2]);
-    t_blockdelay->setFont(plain);
-    Place(t_blockdelay, 4740, 570, 510, 330);
-    ud_blockdelay = new UpDown(frame[2]);
-    ud_blockdelay->setRange(0, 1000);
-    Place(ud_blockdelay, 5265, 585, 285, 285);
-
-    // The left column below the frames.
-    x_log = new QCheckBox(QStringLiteral("Log to File"), this);
-    Place(x_log, 45, 3855, 1335, 255);
-    b_host = new QPushButton(QStringLiteral("to Host"), this);
-    Place(b_host, 3090, 3885, 990, 285);
-    t_host = new QLineEdit(QStringLiteral("0D"), this);
-    Place(t_host, 4140, 3885, 1575, 285);
-    b_term = new QPushButton(QStringLiteral("to Term"), this);
-    Place(b_term, 3090, 4245, 990, 285);
-    t_term = new QLineEdit(QStringLiteral("0D"), this);
-    Place(t_term, 4140, 4245, 1575, 285);
-    b_ShowMonitor = new QPushButton(QStringLiteral("Show monitor >>"), this);
-    Place(b_ShowMonitor, 4140, 4605, 1575, 330);
-
-    // The monitor panel, hidden until the operator shows it.
-    for (QPlainTextEdit** pane : {&t_CommLog, &t_DataLog}) {
-        *pane = new QPlainTextEdit(this);
-        (*pane)->setFont(SmallFixedFont());
-        (*pane)->setLineWrapMode(QPlainTextEdit::NoWrap);
-        QPalette p = (*pane)->palette();
-        p.setColor(QPalette::Base, kPaleYellow);
-        (*pane)->setPalette(p);
-    }
-    Place(t_CommLog, 5820, 135, 2415, 4065);
-    Place(t_DataLog, 8265, 135, 5775, 4065);
-    t_skip = new QLineEdit(QStringLiteral("0"), this);
-    Place(t_skip, 6255, 4605, 375, 285);
-    t_bytes = new QLineEdit(this);
-    Place(t_bytes, 12120, 4605, 1095, 285);
-    status = new QLabel(this);
-    status->setFrameStyle(QFrame::Box | QFrame::Plain);
-    status->setAutoFillBackground(true);
-    {
-        QPalette p = status->palette();
-        p.setColor(QPalette::Window, QColor(255, 0, 0));
-        status->setPalette(p);
-    }
-    Place(status, 13260, 4605, 255, 285);
-    l_ports = DisplayLabel(this);
-    l_ports->setText(QStringLiteral("12"));
-    Place(l_ports, 13560, 4605, 495, 285);
-    for (QWidget* m : std::initializer_list<QWidget*>{t_CommLog, t_DataLog, label[7], t_skip,
-                                                      t_bytes, status, l_ports}) {
-        m->setVisible(false);
-    }
-
-    // The frames' bold font is for their titles only: their controls use the plain font.
-    for (QGroupBox* f : frame) {
-        for (QWidget* child : f->findChildren<QWidget*>()) {
-            if (child != label[3]) child->setFont(plain);
-        }
-    }
-
-    sTimer = new QTimer(this);
-    sTimer->setTimerType(Qt::PreciseTimer);
-    sTimer->setInterval(1);
-    LineRoomWake = new QTimer(this);
-    LineRoomWake->setTimerType(Qt::PreciseTimer);
-    LineRoomWake->setSingleShot(true);
-    Comm = new SerialPort(this);
-    Comm->setProgramDir(programDir_);
-    Comm->setRThreshold(1);  // received characters wake a sleeping pump
-    SSL = new HostSocket(this);
-
-    // Every control is found by its name from the inventory.
-    const std::pair<QObject*, const char*> names[] = {
-        {c_ports, "c_ports"},
-        {pic, "pic"},
-        {b_start, "b_start"},
-        {b_stop, "b_stop"},
-        {lblSystem, "lblSystem"},
-        {cboSystem, "cboSystem"},
-        {l_terminal, "l_terminal"},
-        {l_host, "l_host"},
-        {l_socket, "l_socket"},
-        {l_url, "l_url"},
-        {l_loginMode, "l_loginMode"},
-        {l_milestone, "l_milestone"},
-        {status_RS232, "status_RS232"},
-        {status_SSL, "status_SSL"},
-        {mile_RS232, "mile_RS232"},
-        {Mile_SSL, "Mile_SSL"},
-        {chkIsResidentLoaded, "chkIsResidentLoaded"},
-        {cboResident, "cboResident"},
-        {t_blockdelay, "t_blockdelay"},
-        {ud_blockdelay, "ud_blockdelay"},
-        {x_log, "x_log"},
-        {b_host, "b_host"},
-        {t_host, "t_host"},
-        {b_term, "b_term"},
-        {t_term, "t_term"},
-        {b_ShowMonitor, "b_ShowMonitor"},
-        {t_CommLog, "t_CommLog"},
-        {t_DataLog, "t_DataLog"},
-        {t_skip, "t_skip"},
-        {t_bytes, "t_bytes"},
-        {status, "status"},
-        {l_ports, "l_ports"},
-        {sTimer, "sTimer"},
-        {Comm, "Comm"},
-        {SSL, "SSL"},
-    };
-    for (const auto& [object, name] : names) object->setObjectName(QString::fromLatin1(name));
+    // The box answers no engine once the engine goes; the engine goes before the controls.
+    delete box_;
+    channel_.reset();
 }
 
 void WHost::WireEvents() {
     WHost& w = *this;
-    connect(b_start, &QPushButton::clicked, this, [&w] { b_start_Click(w); });
-    connect(b_stop, &QPushButton::clicked, this, [&w] { b_stop_Click(w); });
-    connect(status_RS232, &LampLabel::doubleClicked, this, [&w] { status_RS232_DblClick(w); });
-    connect(status_SSL, &LampLabel::doubleClicked, this, [&w] { status_SSL_DblClick(w); });
+    EngineThread* engine = channel_.get();
+    connect(engine, &EngineThread::ViewChanged, this,
+            [this](const EngineView& view) { ShowView(view); });
+    connect(engine, &EngineThread::Message, this, [this](const QString& text) { OnMessage(text); });
+    connect(engine, &EngineThread::Unloaded, this, [this] { OnUnloaded(); });
+
+    connect(b_start, &QPushButton::clicked, this, [this] { b_start_Click(); });
+    connect(b_stop, &QPushButton::clicked, this, [this] { b_stop_Click(); });
+    connect(status_RS232, &LampLabel::doubleClicked, this, [this] { status_RS232_DblClick(); });
+    connect(status_SSL, &LampLabel::doubleClicked, this, [this] { status_SSL_DblClick(); });
+    // The engine holds the entry as the box does, whether picked or typed.
+    connect(c_ports, &QComboBox::currentTextChanged, this, [engine](const QString& text) {
+        engine->Post([entry = ToEngineText(text)](Engine& e) { e.ChoosePortEntry(entry); });
+    });
     connect(cboSystem, &QComboBox::activated, this, [&w] { cboSystem_Click(w); });
     connect(cboResident, &QComboBox::activated, this, [&w] { cboResident_Click(w); });
     connect(chkIsResidentLoaded, &QCheckBox::stateChanged, this,
@@ -388,35 +102,10 @@ void WHost::WireEvents() {
     connect(t_blockdelay, &QLineEdit::textChanged, this, [&w] { t_blockdelay_Change(w); });
     t_blockdelay->installEventFilter(new FocusFilter(w, this));
     connect(ud_blockdelay, &UpDown::valueChanged, this, [&w] { ud_blockdelay_Change(w); });
+    connect(x_log, &QCheckBox::toggled, this, [&w] { x_log_Click(w); });
     connect(b_host, &QPushButton::clicked, this, [&w] { b_host_Click(w); });
     connect(b_term, &QPushButton::clicked, this, [&w] { b_term_Click(w); });
     connect(b_ShowMonitor, &QPushButton::clicked, this, [&w] { b_ShowMonitor_Click(w); });
-    connect(sTimer, &QTimer::timeout, this, [&w] { sTimer_Timer(w); });
-    connect(LineRoomWake, &QTimer::timeout, this, [&w] { WakePump(w); });
-    connect(Comm, &SerialPort::OnComm, this, [&w] {
-        Comm_OnComm(w);
-        WakePump(w);
-    });
-    connect(SSL, &HostSocket::DataIn, this, [&w](const QByteArray& text, bool eol) {
-        SSL_DataIn(w, text, eol);
-        WakePump(w);
-    });
-    if (QCoreApplication::instance())
-        QCoreApplication::instance()->installEventFilter(new OperatorActions(w, this));
-    connect(SSL, &HostSocket::ConnectionStatus, this,
-            [&w](const QString& ev, int code, const QString& description) {
-                SSL_ConnectionStatus(w, ev, code, description);
-            });
-    connect(SSL, &HostSocket::Disconnected, this,
-            [&w](int code, const QString& description) { SSL_Disconnected(w, code, description); });
-    connect(SSL, &HostSocket::Error, this,
-            [&w](int code, const QString& description) { SSL_Error(w, code, description); });
-    connect(SSL, &HostSocket::SSLServerAuthentication, this,
-            [&w](const QByteArray&, const QString&, const QString&, const QString& st, bool*) {
-                SSL_SSLServerAuthentication(w, st);
-            });
-    connect(SSL, &HostSocket::SSLStatus, this,
-            [&w](const QString& message) { SSL_SSLStatus(w, message); });
 }
 
 void WHost::Form_Load() {
@@ -424,14 +113,95 @@ void WHost::Form_Load() {
     // the fixed size leaves nothing to drag. Collapse to the left column.
     setFixedWidth(frame[0]->x() + frame[0]->width() + frame[0]->x());
     ud_blockdelay->setValue(385);
-    CrLf = QByteArray("\r\n");
     for (int n = 1; n <= 20; ++n) c_ports->addItem(QStringLiteral("com%1:2400,e,7,1").arg(n));
     {
         QSignalBlocker quiet(c_ports);  // selecting the first entry triggers nothing else
         c_ports->setCurrentIndex(0);
     }
     b_stop->setEnabled(false);
-    sTimer->start();
+}
+
+void WHost::b_start_Click() {
+    // The start opens the port of the entry the box holds now.
+    channel_->Post([entry = ToEngineText(c_ports->currentText())](Engine& e) {
+        e.ChoosePortEntry(entry);
+        e.Start();
+    });
+}
+
+void WHost::b_stop_Click() {
+    channel_->Post([](Engine& e) { e.Stop(); });
+}
+
+void WHost::status_RS232_DblClick() {
+    channel_->Post([entry = ToEngineText(c_ports->currentText())](Engine& e) {
+        e.ChoosePortEntry(entry);
+        e.LampDoubleClick(false);
+    });
+}
+
+void WHost::status_SSL_DblClick() {
+    channel_->Post([](Engine& e) { e.LampDoubleClick(true); });
+}
+
+void WHost::ShowView(const EngineView& view) {
+    l_milestone->setText(FromEngineText(view.milestone));
+    l_loginMode->setText(FromEngineText(view.loginMode));
+    if (BackColor(status_RS232) != view.lampRS232) SetBackColor(status_RS232, view.lampRS232);
+    if (BackColor(status_SSL) != view.lampSSL) SetBackColor(status_SSL, view.lampSSL);
+    label[3]->setText(FromEngineText(view.statusLine));
+    label[3]->setEnabled(view.statusLineEnabled);
+    ud_blockdelay->setEnabled(view.chunkDelayEnabled);
+    label[11]->setEnabled(view.chunkDelayEnabled);
+    t_blockdelay->setEnabled(view.chunkDelayEnabled);
+    c_ports->setEnabled(view.portEntryEnabled);
+    b_start->setEnabled(view.startEnabled);
+    b_stop->setEnabled(view.stopEnabled);
+    l_host->setText(FromEngineText(view.hostName));
+    l_url->setText(FromEngineText(view.hostUrl));
+    l_socket->setText(FromEngineText(view.hostSocket));
+    l_terminal->setText(FromEngineText(view.terminalKind));
+    if (view.commPane != shown_.commPane) RedrawPane(t_CommLog, view.commPane);
+    if (view.dataPane != shown_.dataPane) RedrawPane(t_DataLog, view.dataPane);
+    shown_ = view;
+}
+
+void WHost::OnMessage(const QString& text) {
+    EngineThread* engine = channel_.get();
+    auto answered = [engine] { engine->Post([](Engine& e) { e.MessageAnswered(); }); };
+    // A closed window shows nothing more; the routine that asked goes on at once.
+    if (closing_) {
+        answered();
+        return;
+    }
+    box_ = ShowMessage(text, this, [this, answered] {
+        box_.clear();
+        answered();
+    });
+}
+
+void WHost::OnUnloaded() {
+    unloaded_ = true;
+    if (EndsProgramOnUnload) QCoreApplication::exit(0);
+}
+
+bool WHost::WaitUntilShown(int timeoutMs) {
+    struct Wait {
+        bool done = false;
+        QEventLoop* loop = nullptr;
+    };
+    auto wait = std::make_shared<Wait>();
+    QEventLoop loop;
+    wait->loop = &loop;
+    channel_->Then([](Engine& e) { e.Publish(); },
+                   [wait] {
+                       wait->done = true;
+                       if (wait->loop) wait->loop->quit();
+                   });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    wait->loop = nullptr;
+    return wait->done;
 }
 
 void WHost::CloseByOperator() {
@@ -441,36 +211,14 @@ void WHost::CloseByOperator() {
 }
 
 void WHost::closeEvent(QCloseEvent* event) {
-    if (bUnloaded) {
-        event->accept();
-        return;
+    // The engine runs the close (the stop first when the operator closes) and says when it has
+    // unloaded; the window hides meanwhile. A second close finds it closing.
+    if (!closing_) {
+        closing_ = true;
+        const bool byOperator = nextCloseByOperator_ || event->spontaneous();
+        channel_->Post([byOperator](Engine& e) { e.Close(byOperator); });
     }
-    int cancel = 0;
-    const int unloadMode = (nextCloseByOperator_ || event->spontaneous()) ? 0 : 1;
-    Form_QueryUnload(cancel, unloadMode);
-    Form_Unload(cancel);
     event->accept();
-}
-
-void WHost::Form_QueryUnload(int& /*cancel*/, int unloadMode) {
-    if (unloadMode == 0) b_stop_Click(*this);
-}
-
-void WHost::Form_Unload(int& /*cancel*/) {
-    // From here on no timer tick or component event is handled, and every nested wait that is
-    // still on the stack sees bUnloaded and returns.
-    ReportHostDrops(*this);
-    bUnloaded = true;
-    sTimer->stop();
-    LineRoomWake->stop();
-    Comm->blockSignals(true);
-    SSL->blockSignals(true);
-    try {
-        if (Comm->PortOpen()) Comm->setPortOpen(false);
-    } catch (const CommError&) {
-    }
-    SSL->Disconnect();
-    if (EndsProgramOnUnload) QCoreApplication::exit(0);
 }
 
 }  // namespace corvane

@@ -1,15 +1,16 @@
-// The one main window: every control of the bridge, both link components, the pump's timer
-// and the state the routines share. The window only builds controls and wires their events;
-// the behaviour lives in the routines of app/, links/, relay/, resident/ and logs/.
+// The one main window: every control of the inventory, as a view of the engine. It shows the
+// engine's values in its controls and turns each operator action into the engine's call; the
+// bridge itself lives in the engine, on its own thread.
 #pragma once
 
-#include <QByteArray>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
-#include <QStringList>
 #include <QWidget>
 #include <array>
-#include <functional>
-#include <optional>
+#include <memory>
+
+#include "links/engine.h"
 
 class QCheckBox;
 class QComboBox;
@@ -18,22 +19,12 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QPlainTextEdit;
-class QTimer;
 
 namespace corvane {
 
-class HostSocket;
-class SerialPort;
+class EngineThread;
 class UpDown;
 class LampLabel;
-
-// One rolling log pane: the last `Capacity` lines, joined into Lines[0] for the pane.
-struct LogView {
-    int Count = 0;
-    int Capacity = 30;
-    int Shown = 0;
-    QStringList Lines = QStringList(41);
-};
 
 // Design geometry is in twips; the screen has 15 twips to a pixel.
 constexpr int Twips(int twips) { return twips / 15; }
@@ -43,6 +34,7 @@ class WHost : public QWidget {
 
   public:
     // programDir is the folder of load files, ports/ and log/; empty means the executable's.
+    // Makes the engine, on a thread of its own.
     explicit WHost(const QString& programDir = QString(), QWidget* parent = nullptr);
     ~WHost() override;
 
@@ -81,52 +73,31 @@ class WHost : public QWidget {
     QLineEdit* t_bytes = nullptr;
     QLabel* status = nullptr;
     QLabel* l_ports = nullptr;
-    QTimer* sTimer = nullptr;
-    // Wakes the pump once the serial line has room again, while only a full line holds it up.
-    QTimer* LineRoomWake = nullptr;
-    SerialPort* Comm = nullptr;
-    HostSocket* SSL = nullptr;
 
-    // ---- state shared by the routines (one copy per window, so a test's window is fresh) ----
-    QByteArray sToHost;      // text waiting for the host
-    QByteArray sToTerminal;  // text waiting for the terminal
-    bool bFlushToTerminal = false;
-    bool bLoadingResident = false;
-    std::optional<qint64> sLastTermIn;  // whole seconds, when the pump last read terminal input
-    int nLoadFileRequest = 0;           // -1 while a request is awaited
-    bool bIacPending = false;           // an unpaired 0xFF at the end of the last host event
-    qint64 nHostDropped = 0;            // terminal input dropped while the host did not read
-    QByteArray CrLf;
-    std::array<LogView, 2> LogViews{};
-
-    // Guards and flags that the nested waits need.
-    bool bOpeningHost = false;  // an OpenHost is waiting; a second one does nothing
-    bool bUnloaded = false;     // the window was closed: every nested wait ends at once
-    // Whether activity restarts a sleeping pump; tests that tick it by hand turn it off.
-    bool PumpWakes = true;
-
-    // The program's folder (load files, ports/, log/), always without a trailing separator
-    // unless it is the root.
+    // The program's folder (load files, ports/, log/), without a trailing separator unless it
+    // is the root.
     QString ProgramDir() const { return programDir_; }
 
-    // Called with the file line of every communication-log entry, whether or not "Log to
-    // File" is checked: an unattended run prints them as they happen. Empty in the window.
-    std::function<void(const QString& line)> CommLogSink;
-
-    // Whole seconds of local time; replaceable so tests need not sleep through quiet seconds.
-    std::function<qint64()> NowSeconds;
-    // Pause of the loader (chunk delay, settle time); replaceable so tests can measure pauses.
-    std::function<void(int ms)> Sleep;
+    // The channel to the engine: every call into it goes through here.
+    EngineThread& Channel() { return *channel_; }
+    // Handles events until the controls show the engine's view as it is now (after every
+    // call posted before); false when that took longer than timeoutMs.
+    bool WaitUntilShown(int timeoutMs = 5000);
+    // The view the controls show.
+    const EngineView& Shown() const { return shown_; }
+    // The message box the engine's message put up, while it is up.
+    QMessageBox* MessageShown() const { return box_; }
 
     // The operator's own close command (title bar, system menu, keyboard): runs the stop first.
     void CloseByOperator();
-
     // Start-up state, run once by the constructor.
     void Form_Load();
-    void Form_QueryUnload(int& cancel, int unloadMode);
-    void Form_Unload(int& cancel);
 
-    // Whether closing this window ends the program (the program's own window) or not (tests).
+    // The window was closed: the engine's close is under way or done.
+    bool IsClosing() const { return closing_; }
+    // The engine has unloaded after the close.
+    bool IsUnloaded() const { return unloaded_; }
+    // Whether the engine's unload ends the program (the program's own window) or not (tests).
     bool EndsProgramOnUnload = false;
 
   protected:
@@ -135,9 +106,23 @@ class WHost : public QWidget {
   private:
     void BuildControls();
     void WireEvents();
+    void ShowView(const EngineView& view);
+    void OnMessage(const QString& text);
+    void OnUnloaded();
+
+    // The operator's actions on the bridge, as the engine's calls.
+    void b_start_Click();
+    void b_stop_Click();
+    void status_RS232_DblClick();
+    void status_SSL_DblClick();
 
     QString programDir_;
+    std::unique_ptr<EngineThread> channel_;
+    EngineView shown_;
+    QPointer<QMessageBox> box_;
     bool nextCloseByOperator_ = false;
+    bool closing_ = false;
+    bool unloaded_ = false;
 };
 
 }  // namespace corvane

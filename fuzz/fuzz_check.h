@@ -2,12 +2,11 @@
 // finding and the corpus replay fails.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #define FUZZ_CHECK(cond)                                                                     \
     do {                                                                                     \
@@ -19,13 +18,10 @@
 
 namespace corvane::fuzz {
 
-inline QByteArray BytesOf(const uint8_t* data, size_t size) {
-    return QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-}
-
-// Operator text: the input read as UTF-8, so the targets also see letters beyond ASCII.
-inline QString TextOf(const uint8_t* data, size_t size) {
-    return QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+// The input as byte text; operator text is the same bytes read as UTF-8, so the targets also
+// see letters beyond ASCII and bytes that are no UTF-8.
+inline std::string BytesOf(const uint8_t* data, size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
 }
 
 }  // namespace corvane::fuzz

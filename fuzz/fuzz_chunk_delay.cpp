@@ -1,7 +1,7 @@
 // The number test of the chunk delay box and its rounding: a value exactly for the decimal
 // grammar, the same value as strtod on plain numbers, and a rounding that stays within half a
 // unit, breaks ties to even and keeps the box's range.
-#include <QLocale>
+#include <QString>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +56,11 @@ void CheckRounding(double v) {
         if (off == 0.5) FUZZ_CHECK(r % 2 == 0);
     }
     if (v >= 0 && v <= 1000) FUZZ_CHECK(r >= 0 && r <= 1000);
+}
+
+// The box's text: the input read as UTF-8, so the reader also sees letters beyond ASCII.
+QString TextOf(const uint8_t* data, size_t size) {
+    return QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 // The 0xFF pair rule of host data, split into events at chosen points: CleanIac carried across
-// the pieces equals a plain model of the rule over the whole stream, and the window's data
+// the pieces equals a plain model of the rule over the whole stream, and the engine's data
 // event (where a piece without 0xFF passes untouched and keeps the pending 0xFF) equals a model
 // of the event rule.
-#include <QApplication>
-#include <QLabel>
-#include <QTemporaryDir>
 #include <algorithm>
+#include <asio/io_context.hpp>
+#include <filesystem>
+#include <string>
 #include <vector>
 
-#include "app/w_host.h"
 #include "fuzz/fuzz_check.h"
+#include "links/engine.h"
 #include "relay/host_data.h"
 
 using namespace corvane;
@@ -23,33 +23,34 @@ constexpr char kIac = '\xFF';
 // by anything else (or by the end of the stream) is dropped.
 struct PairModel {
     bool pending = false;
-    QByteArray out;
+    std::string out;
     void Take(char c) {
         if (c != kIac) {
             pending = false;
-            out.append(c);
+            out.push_back(c);
         } else if (pending) {
             pending = false;
-            out.append(kIac);
+            out.push_back(kIac);
         } else {
             pending = true;
         }
     }
 };
 
-// One window for the whole run; only its data event is used, the event loop never runs.
-WHost& Window() {
-    static int argc = 1;
-    static char name[] = "fuzz_clean_iac";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    static QTemporaryDir* dir = new QTemporaryDir;
-    static WHost* w = new WHost(dir->path());
-    Q_UNUSED(app);
-    return *w;
+// One engine for the whole run; only its data event is used, its io_context never runs and
+// nothing is written to its folder.
+Engine& TheEngine() {
+    struct Rig {
+        asio::io_context io;
+        Engine e{io, std::filesystem::temp_directory_path().string()};
+    };
+    static Rig rig;
+    return rig.e;
+}
+
+std::string WithoutIac(std::string s) {
+    std::erase(s, kIac);
+    return s;
 }
 
 }  // namespace
@@ -61,43 +62,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool startPending = data[0] & 0x80;
     const bool novanet = data[0] & 0x40;
     const size_t cutCount = std::min<size_t>(data[0] & 7, size - 1);
-    const QByteArray stream = BytesOf(data + 1 + cutCount, size - 1 - cutCount);
-    std::vector<qsizetype> cuts{0, stream.size()};
+    const std::string stream = BytesOf(data + 1 + cutCount, size - 1 - cutCount);
+    std::vector<size_t> cuts{0, stream.size()};
     for (size_t i = 0; i < cutCount; ++i) cuts.push_back(data[1 + i] % (stream.size() + 1));
     std::sort(cuts.begin(), cuts.end());
-    std::vector<QByteArray> pieces;
+    std::vector<std::string> pieces;
     for (size_t i = 0; i + 1 < cuts.size(); ++i)
-        pieces.push_back(stream.mid(cuts[i], cuts[i + 1] - cuts[i]));
+        pieces.push_back(stream.substr(cuts[i], cuts[i + 1] - cuts[i]));
 
     // CleanIac on every piece, whatever it holds, is the pair rule over the whole stream.
     PairModel whole;
     whole.pending = startPending;
     for (char c : stream) whole.Take(c);
     bool pending = startPending;
-    QByteArray cleaned;
-    for (const QByteArray& piece : pieces) cleaned += CleanIac(piece, pending);
+    std::string cleaned;
+    for (const std::string& piece : pieces) cleaned += CleanIac(piece, pending);
     FUZZ_CHECK(cleaned == whole.out);
     FUZZ_CHECK(pending == whole.pending);
     FUZZ_CHECK(cleaned.size() <= stream.size());
-    FUZZ_CHECK(QByteArray(cleaned).replace(kIac, QByteArray()) ==
-               QByteArray(stream).replace(kIac, QByteArray()));
+    FUZZ_CHECK(WithoutIac(cleaned) == WithoutIac(stream));
 
     // The data event: "novanet" takes everything as it came; other systems clean only the
     // events that hold a 0xFF.
     PairModel events;
     events.pending = startPending;
-    for (const QByteArray& piece : pieces) {
-        if (novanet || !piece.contains(kIac))
+    for (const std::string& piece : pieces) {
+        if (novanet || piece.find(kIac) == std::string::npos)
             events.out += piece;
         else
             for (char c : piece) events.Take(c);
     }
-    WHost& w = Window();
-    w.l_host->setText(novanet ? QStringLiteral("novanet") : QStringLiteral("Ludric"));
-    w.sToTerminal.clear();
-    w.bIacPending = startPending;
-    for (const QByteArray& piece : pieces) SSL_DataIn(w, piece, false);
-    FUZZ_CHECK(w.sToTerminal == events.out);
-    FUZZ_CHECK(w.bIacPending == events.pending);
+    Engine& e = TheEngine();
+    e.Show().hostName = novanet ? "novanet" : "Ludric";
+    e.sToTerminal.clear();
+    e.bIacPending = startPending;
+    for (const std::string& piece : pieces) SSL_DataIn(e, piece, false);
+    FUZZ_CHECK(e.sToTerminal == events.out);
+    FUZZ_CHECK(e.bIacPending == events.pending);
     return 0;
 }

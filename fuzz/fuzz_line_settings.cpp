@@ -1,5 +1,8 @@
 // Line settings texts: what is read is within the documented ranges, its text form reads back
 // as the same settings, and a text that is refused always comes with a reason.
+#include <algorithm>
+#include <string>
+
 #include "fuzz/fuzz_check.h"
 #include "links/line_settings.h"
 
@@ -8,29 +11,31 @@ using namespace corvane::fuzz;
 
 namespace {
 
+long Commas(const std::string& text) { return std::count(text.begin(), text.end(), ','); }
+
 void CheckRoundTrip(const LineSettings& s) {
-    const QString text = FormatLineSettings(s);
-    QString why;
+    const std::string text = FormatLineSettings(s);
+    std::string why;
     const std::optional<LineSettings> again = ParseLineSettings(text, &why);
     FUZZ_CHECK(again.has_value());
     FUZZ_CHECK(*again == s);
     FUZZ_CHECK(FormatLineSettings(*again) == text);
-    FUZZ_CHECK(text.count(u',') == 3 && !text.contains(u' '));
+    FUZZ_CHECK(Commas(text) == 3 && text.find(' ') == std::string::npos);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString text = TextOf(data, size);
-    QString why;
+    const std::string text = BytesOf(data, size);
+    std::string why;
     const std::optional<LineSettings> s = ParseLineSettings(text, &why);
     if (!s) {
-        FUZZ_CHECK(!why.isEmpty());
+        FUZZ_CHECK(!why.empty());
     } else {
         FUZZ_CHECK(s->baud >= 50 && s->baud <= 4000000);
         FUZZ_CHECK(s->dataBits >= 5 && s->dataBits <= 8);
         FUZZ_CHECK(s->stopHalves >= 2 && s->stopHalves <= 4);
-        FUZZ_CHECK(text.count(u',') == 3);
+        FUZZ_CHECK(Commas(text) == 3);
         CheckRoundTrip(*s);
     }
 
@@ -41,8 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         built.parity = static_cast<Parity>(data[2] % 5);
         built.dataBits = 5 + data[3] % 4;
         built.stopHalves = 2 + data[3] / 4 % 3;
-        if (ParseLineSettings(QString::number(built.baud) + QStringLiteral(",n,8,1")))
-            CheckRoundTrip(built);
+        if (ParseLineSettings(std::to_string(built.baud) + ",n,8,1")) CheckRoundTrip(built);
     }
     return 0;
 }

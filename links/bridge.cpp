@@ -1,43 +1,32 @@
 #include "links/bridge.h"
 
-#include <QLabel>
-#include <QLineEdit>
-
-#include "app/up_down.h"
-#include "app/w_host.h"
+#include "links/engine.h"
 #include "links/host_connection.h"
 #include "links/terminal_port.h"
 #include "resident/loader.h"
 
 namespace corvane {
 
-namespace {
-
-void EnableChunkDelay(WHost& w, bool on) {
-    w.ud_blockdelay->setEnabled(on);
-    w.label[11]->setEnabled(on);
-    w.t_blockdelay->setEnabled(on);
+asio::awaitable<void> b_start_Click(Engine& e) {
+    // A view disables its start button only once the view comes back: a second click that
+    // reaches the engine after the first opened the port is a click on a disabled button.
+    if (e.bUnloaded || !e.View().startEnabled) co_return;
+    co_await OpenTerminalPort(e);
+    if (e.bUnloaded) co_return;  // closed while the port's message was up
+    e.Show().statusLineEnabled = true;
+    e.Show().statusLine.clear();
+    e.Show().chunkDelayEnabled = false;
+    co_await WaitForLoadFileRequest(e);
 }
 
-}  // namespace
-
-void b_start_Click(WHost& w) {
-    if (w.bUnloaded) return;
-    OpenTerminalPort(w);
-    if (w.bUnloaded) return;  // closed while the port's message box was up
-    w.label[3]->setEnabled(true);
-    w.label[3]->setText(QString());
-    EnableChunkDelay(w, false);
-    WaitForLoadFileRequest(w);
-}
-
-void b_stop_Click(WHost& w) {
-    w.bLoadingResident = false;
-    CloseTerminalPort(w);
-    CloseHost(w);
-    w.label[3]->setEnabled(false);
-    w.label[3]->setText(QStringLiteral("HOST NOT CONNECTED"));
-    EnableChunkDelay(w, true);
+asio::awaitable<void> b_stop_Click(Engine& e) {
+    e.bLoadingResident = false;
+    e.Changed.Notify();
+    CloseTerminalPort(e);
+    co_await CloseHost(e);
+    e.Show().statusLineEnabled = false;
+    e.Show().statusLine = "HOST NOT CONNECTED";
+    e.Show().chunkDelayEnabled = true;
 }
 
 }  // namespace corvane

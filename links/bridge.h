@@ -1,12 +1,14 @@
 // The start and stop buttons of a bridge run.
 #pragma once
 
+#include <asio/awaitable.hpp>
+
 namespace corvane {
 
-class WHost;
+class Engine;
 
-void b_start_Click(WHost& w);
+asio::awaitable<void> b_start_Click(Engine& e);
 // Safe with nothing open: the close path runs it regardless.
-void b_stop_Click(WHost& w);
+asio::awaitable<void> b_stop_Click(Engine& e);
 
 }  // namespace corvane

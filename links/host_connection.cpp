@@ -1,14 +1,11 @@
 #include "links/host_connection.h"
 
-#include <QDeadlineTimer>
-#include <QLabel>
-#include <QMetaObject>
+#include <fmt/format.h>
 
-#include "app/lamp_label.h"
-#include "app/pending_events.h"
-#include "app/w_host.h"
-#include "links/host_socket.h"
-#include "links/lamps.h"
+#include <chrono>
+#include <functional>
+
+#include "links/engine.h"
 #include "logs/comm_log.h"
 #include "relay/login_keys.h"
 #include "relay/pump.h"
@@ -18,136 +15,126 @@ namespace corvane {
 namespace {
 
 enum class WaitEnd { Reached, Failed, Closed, TimedOut };
-const bool kNeverFails = false;
 
-// The wait of the open and the close: reads Connected and processes events around each read
-// until it reads `wanted`, the component reports a failure, the window closes or the bound
-// passes.
-WaitEnd WaitForConnected(WHost& w, bool wanted, const bool& failed) {
-    KeepAwake atDeadline(kHostWaitMs + 1, true);
-    QDeadlineTimer deadline(kHostWaitMs);
-    // Each end of the wait comes with an event (the link's change, the component's error,
-    // the window's close, the deadline's timer), so events are waited for only while none
-    // has come: once one has, the loop must not wait for another that may never come.
-    auto process = [&] {
-        if (w.SSL->Connected() == wanted || failed || w.bUnloaded || deadline.hasExpired())
-            DoEventsNow();
-        else
-            DoEventsWaiting();
-    };
+// The wait of the open and the close: reads Connected again whenever the engine says that
+// something changed (a component event, the unload) until it reads `wanted`, the component
+// reports a failure, the engine unloads or the bound passes.
+asio::awaitable<WaitEnd> WaitForConnected(Engine& e, bool wanted,
+                                          const std::function<bool()>& failed) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kHostWaitMs);
     for (;;) {
-        const bool value = w.SSL->Connected();
-        process();
-        if (value == wanted) return WaitEnd::Reached;
-        if (w.bUnloaded) return WaitEnd::Closed;
-        if (failed) return WaitEnd::Failed;
-        if (deadline.hasExpired()) return WaitEnd::TimedOut;
-        process();
+        if (e.SSL.Connected() == wanted) co_return WaitEnd::Reached;
+        if (e.bUnloaded) co_return WaitEnd::Closed;
+        if (failed && failed()) co_return WaitEnd::Failed;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) co_return WaitEnd::TimedOut;
+        co_await e.Changed.WaitFor(deadline - now);
     }
+}
+
+std::string Trimmed(const std::string& s) {
+    const std::size_t first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const std::size_t last = s.find_last_not_of(" \t\r\n");
+    return s.substr(first, last - first + 1);
 }
 
 }  // namespace
 
-QStringList SystemPresets() {
+std::vector<std::string> SystemPresets() {
     // NovaNET has closed; its entry stays for the terminals that still carry its name.
     return {
-        QStringLiteral("cyber1:cyberserv.org:8005"),
-        QStringLiteral("cyber1:cyberserv.org:5004"),
-        QStringLiteral("novanet:novanet.invalid:23"),
-        QStringLiteral("Ludric:localhost:8105:@cyberserv.org:8005"),
+        "cyber1:cyberserv.org:8005",
+        "cyber1:cyberserv.org:5004",
+        "novanet:novanet.invalid:23",
+        "Ludric:localhost:8105:@cyberserv.org:8005",
     };
 }
 
-std::optional<int> HostPortOf(const QString& field, QString* why) {
-    const QString t = field.trimmed();
-    auto fail = [&](const QString& reason) -> std::optional<int> {
+std::optional<int> HostPortOf(const std::string& field, std::string* why) {
+    const std::string t = Trimmed(field);
+    auto fail = [&](const std::string& reason) -> std::optional<int> {
         if (why) *why = reason;
         return std::nullopt;
     };
-    if (t.isEmpty()) return fail(QStringLiteral("no port given"));
+    if (t.empty()) return fail("no port given");
     long long value = 0;
-    for (QChar c : t) {
-        if (c < u'0' || c > u'9') return fail(QStringLiteral("port \"%1\" is not a number").arg(t));
-        value = value * 10 + (c.unicode() - u'0');
+    for (const char c : t) {
+        if (c < '0' || c > '9') return fail(fmt::format("port \"{}\" is not a number", t));
+        value = value * 10 + (c - '0');
         if (value > 65535) break;
     }
-    if (value < 1 || value > 65535)
-        return fail(QStringLiteral("port %1 is outside 1 to 65535").arg(t));
+    if (value < 1 || value > 65535) return fail(fmt::format("port {} is outside 1 to 65535", t));
     return static_cast<int>(value);
 }
 
-bool IsHostConnected(WHost& w) { return w.SSL->Connected(); }
+bool IsHostConnected(Engine& e) { return e.SSL.Connected(); }
 
-void OpenHost(WHost& w) {
+asio::awaitable<void> OpenHost(Engine& e) {
     // A double-click on the still red lamp during the wait must not start a second open.
-    if (w.bUnloaded || w.bOpeningHost) return;
-    w.sToTerminal.clear();
-    w.sToHost.clear();
-    const QString host = w.l_url->text();
-    QString why;
-    const std::optional<int> port = HostPortOf(w.l_socket->text(), &why);
-    if (host.trimmed().isEmpty() || !port) {
-        if (host.trimmed().isEmpty()) why = QStringLiteral("no host address given");
-        LogComm(w, QStringLiteral("Not connecting to \"%1\": %2").arg(w.l_host->text(), why),
-                QString(), false);
-        return;
+    if (e.bUnloaded || e.bOpeningHost) co_return;
+    e.sToTerminal.clear();
+    e.sToHost.clear();
+    const std::string host = e.View().hostUrl;
+    std::string why;
+    const std::optional<int> port = HostPortOf(e.View().hostSocket, &why);
+    if (Trimmed(host).empty() || !port) {
+        if (Trimmed(host).empty()) why = "no host address given";
+        LogComm(e, fmt::format("Not connecting to \"{}\": {}", e.View().hostName, why), "", false);
+        co_return;
     }
-    if (IsHostConnected(w)) CloseHost(w);
-    if (w.bUnloaded) return;
+    if (IsHostConnected(e)) co_await CloseHost(e);
+    if (e.bUnloaded) co_return;
 
-    w.bOpeningHost = true;
-    bool failed = false;
+    e.bOpeningHost = true;
     // The component reports a refused, unreachable or unknown host through its Error event,
-    // which the window already logs; here it only ends the wait.
-    QObject watcher;
-    QObject::connect(w.SSL, &HostSocket::Error, &watcher, [&failed] { failed = true; });
-    w.SSL->setSSLStartMode(3);
-    w.SSL->setLinger(true);
-    w.SSL->setKeepAlive(true);
-    w.SSL->Connect(host, *port);
-    w.SSL->DoEvents();
+    // which the engine already logs and counts; here it only ends the wait.
+    const std::uint64_t errorsBefore = e.hostErrors;
+    e.SSL.setSSLStartMode(3);
+    e.SSL.setLinger(true);
+    e.SSL.setKeepAlive(true);
+    e.SSL.Connect(host, *port);
+    e.SSL.DoEvents();
 
-    const WaitEnd end = WaitForConnected(w, true, failed);
-    w.bOpeningHost = false;
+    const WaitEnd end = co_await WaitForConnected(
+        e, true, [&e, errorsBefore] { return e.hostErrors != errorsBefore; });
+    e.bOpeningHost = false;
     if (end == WaitEnd::TimedOut) {
-        LogComm(w,
-                QStringLiteral("No connection to %1 port %2 after %3 s; gave up")
-                    .arg(host)
-                    .arg(*port)
-                    .arg(kHostWaitMs / 1000),
-                QString(), false);
-        w.SSL->Disconnect();
+        LogComm(e,
+                fmt::format("No connection to {} port {} after {} s; gave up", host, *port,
+                            kHostWaitMs / 1000),
+                "", false);
+        e.SSL.Disconnect();
     }
-    if (end != WaitEnd::Reached || w.bUnloaded) return;
+    if (end != WaitEnd::Reached || e.bUnloaded) co_return;
 
-    w.l_milestone->setText(QStringLiteral("D"));
-    SetBackColor(w.status_SSL, LampUp);
-    if (const auto key = LoginKey(w.l_loginMode->text())) {
-        w.sToHost = *key;
-        WakePump(w);
+    e.Show().milestone = "D";
+    e.Show().lampSSL = LampUp;
+    if (const auto key = LoginKey(e.View().loginMode)) {
+        e.sToHost = *key;
+        WakePump(e);
     }
 }
 
-void CloseHost(WHost& w) {
-    if (!IsHostConnected(w)) return;
-    w.sToTerminal.clear();
-    w.sToHost.clear();
-    DoEventsNow();
-    w.SSL->Disconnect();
+asio::awaitable<void> CloseHost(Engine& e) {
+    if (!IsHostConnected(e)) co_return;
+    e.sToTerminal.clear();
+    e.sToHost.clear();
+    e.SSL.Disconnect();
 
-    WaitEnd end = WaitForConnected(w, false, kNeverFails);
+    WaitEnd end = co_await WaitForConnected(e, false, nullptr);
     if (end == WaitEnd::TimedOut) {
         // A host that never takes the last bytes keeps a graceful close open: cut it.
-        LogComm(w,
-                QStringLiteral("The host did not close in %1 s; connection cut")
-                    .arg(kHostWaitMs / 1000),
-                QString(), false);
-        w.SSL->Disconnect();
-        if (!w.SSL->Connected()) end = WaitEnd::Reached;
+        LogComm(e,
+                fmt::format("The host did not close in {} s; connection cut", kHostWaitMs / 1000),
+                "", false);
+        e.SSL.Disconnect();
+        if (!e.SSL.Connected()) end = WaitEnd::Reached;
     }
-    if (end != WaitEnd::Reached || w.bUnloaded) return;
-    w.l_milestone->setText(QStringLiteral("A"));
-    SetBackColor(w.status_SSL, LampDown);
+    if (end != WaitEnd::Reached || e.bUnloaded) co_return;
+    e.Show().milestone = "A";
+    e.Show().lampSSL = LampDown;
 }
 
 }  // namespace corvane

@@ -1,113 +1,159 @@
 #include "links/host_socket.h"
 
-#include <QHostAddress>
-#include <QTcpSocket>
+#include <fmt/format.h>
+
+#include <asio/connect.hpp>
+
+#include "links/host_socket_internal.h"
 
 namespace corvane {
 
+namespace hostsock {
+
+int CodeOf(const asio::error_code& ec) {
+    namespace e = asio::error;
+    const auto is = [&ec](auto... codes) { return ((ec == codes) || ...); };
+    if (is(e::connection_refused)) return kConnectionRefused;
+    if (is(e::eof, e::connection_reset, e::connection_aborted, e::broken_pipe, e::shut_down))
+        return kRemoteHostClosed;
+    if (is(e::host_not_found, e::host_not_found_try_again, e::no_data, e::no_recovery,
+           e::service_not_found, e::not_found))
+        return kHostNotFound;
+    if (is(e::access_denied, e::no_permission)) return kSocketAccess;
+    if (is(e::no_memory, e::no_buffer_space, e::no_descriptors)) return kSocketResource;
+    if (is(e::timed_out)) return kSocketTimeout;
+    if (is(e::network_down, e::network_reset, e::network_unreachable, e::host_unreachable))
+        return kNetwork;
+    return kUnknown;
+}
+
+std::string Where(const std::string& host, int port) {
+    return fmt::format("{} port {}", host, port);
+}
+
+}  // namespace hostsock
+
+using namespace hostsock;
+
 namespace {
 
-// What the component reads from the system at most before it hands it on: one DataIn is never
-// larger, and while data is not accepted this is all the component holds; beyond it the
-// system's buffers and the TCP window push back on the host.
-constexpr qint64 kReadAtMost = 64 * 1024;
-
-QString Where(const QString& host, int port) {
-    return QStringLiteral("%1 port %2").arg(host).arg(port);
-}
+bool Blank(const std::string& s) { return s.find_first_not_of(" \t\r\n\f\v") == std::string::npos; }
 
 }  // namespace
 
-HostSocket::HostSocket(QObject* parent) : QObject(parent) {
-    socket_ = new QTcpSocket(this);
-    socket_->setReadBufferSize(kReadAtMost);
-    connect(socket_, &QTcpSocket::connected, this, &HostSocket::onConnected);
-    connect(socket_, &QTcpSocket::readyRead, this, &HostSocket::onReadyRead);
-    connect(socket_, &QTcpSocket::disconnected, this, &HostSocket::onDisconnected);
-    connect(socket_, &QTcpSocket::errorOccurred, this, &HostSocket::onError);
-}
+HostSocket::HostSocket(asio::io_context& io) : impl_(std::make_unique<Impl>(*this, io)) {}
 
-HostSocket::~HostSocket() {
-    // No events from a half-destroyed component: drop the link quietly.
-    disconnect(socket_, nullptr, this, nullptr);
-    socket_->abort();
-}
+HostSocket::~HostSocket() = default;
 
-void HostSocket::Connect(const QString& host, int port) {
+void HostSocket::Connect(const std::string& host, int port) {
     // A new request replaces whatever link or attempt there was; an established link
-    // reports its Disconnected (with its own address) from inside abort().
-    if (socket_->state() != QAbstractSocket::UnconnectedState) socket_->abort();
-    reportedDown_ = true;
-    setAcceptData(true);
-    host_ = host;
-    port_ = port;
+    // reports its Disconnected (with its own address) first.
+    if (!impl_->Abort(true)) return;
+    acceptData_ = true;
+    impl_->host = host;
+    impl_->port = port;
 
-    if (host.trimmed().isEmpty()) {
-        emit Error(QAbstractSocket::HostNotFoundError,
-                   QStringLiteral("Cannot connect: no host name given (port %1)").arg(port));
+    if (Blank(host)) {
+        impl_->Emit(Error, kHostNotFound,
+                    fmt::format("Cannot connect: no host name given (port {})", port));
         return;
     }
     if (port < 1 || port > 65535) {
-        emit Error(QAbstractSocket::UnsupportedSocketOperationError,
-                   QStringLiteral("Cannot connect to %1: the port must be 1 to 65535")
-                       .arg(Where(host, port)));
+        impl_->Emit(
+            Error, kUnsupportedOperation,
+            fmt::format("Cannot connect to {}: the port must be 1 to 65535", Where(host, port)));
         return;
     }
 
     // There is no TLS in this program: every security mode, 3 included, is plain TCP.
-    // Linger: Qt writes out its own buffer before it closes and the system then closes
-    // gracefully in the background, which is what the linger option asks for; a timed
+    // Linger: the component writes out its own queue before it closes and the system then
+    // closes gracefully in the background, which is what the linger option asks for; a timed
     // SO_LINGER would instead block this thread in close() and discard data at the deadline.
     // Keep-alive needs the socket to exist, so it is applied once connected.
-    emit ConnectionStatus(QStringLiteral("Connecting"), 0,
-                          QStringLiteral("Connecting to %1").arg(Where(host, port)));
-    socket_->connectToHost(host, static_cast<quint16>(port));
+    impl_->Start(host, port);
 }
 
-void HostSocket::DoEvents() {
-    if (!acceptData_) return;
-    if (socket_->state() != QAbstractSocket::ConnectedState) {
-        // What came before a close is still delivered, once data is accepted again.
-        if (socket_->bytesAvailable() > 0) onReadyRead();
+void HostSocket::Impl::Start(const std::string& toHost, int toPort) {
+    auto l = std::make_shared<Link>(io);
+    l->owner = this;
+    l->host = toHost;
+    l->port = toPort;
+    link = l;
+    // The link exists before the event, so that a Disconnect from its handler cuts it.
+    if (!Emit(self.ConnectionStatus, std::string("Connecting"), 0,
+              "Connecting to " + Where(toHost, toPort)) ||
+        !l->Current())
         return;
-    }
-    // Zero timeout: reads what is waiting (readyRead fires inside), notices a close by the
-    // peer and writes what the system will take, without running the application's loop.
-    // Its timeout when nothing is waiting is not an error (see onError).
-    socket_->waitForReadyRead(0);
-    // readyRead is not re-emitted while a DataIn handler runs; pick up what it left behind.
-    if (socket_->bytesAvailable() > 0) onReadyRead();
+    l->resolver.async_resolve(
+        toHost, std::to_string(toPort), tcp::resolver::numeric_service,
+        [l](const asio::error_code& ec, const tcp::resolver::results_type& results) {
+            if (Impl* impl = l->Current()) impl->OnResolved(l, ec, results);
+        });
 }
 
-bool HostSocket::Connected() const { return socket_->state() == QAbstractSocket::ConnectedState; }
-
-void HostSocket::Send(const QByteArray& text) {
-    if (text.isEmpty()) return;
-    if (!Connected()) {
-        const QString where =
-            host_.isEmpty() ? QString() : QStringLiteral(" to ") + Where(host_, port_);
-        emit Error(
-            QAbstractSocket::OperationError,
-            QStringLiteral("Not connected: %1 bytes not sent%2").arg(text.size()).arg(where));
+void HostSocket::Impl::OnResolved(const LinkPtr& l, const asio::error_code& ec,
+                                  const tcp::resolver::results_type& results) {
+    if (ec) {
+        CannotConnect(l, ec);
         return;
     }
-    // Qt keeps whatever the system does not take now and writes it from the event loop, so
-    // nothing is lost and this never blocks.
-    socket_->write(text);
-    socket_->flush();
+    l->phase = Phase::Connecting;
+    // Each address in turn, as a name may stand for several (::1 and 127.0.0.1).
+    asio::async_connect(l->socket, results,
+                        [l](const asio::error_code& error, const tcp::endpoint& peer) {
+                            if (Impl* impl = l->Current()) impl->OnConnected(l, error, peer);
+                        });
+}
+
+void HostSocket::Impl::OnConnected(const LinkPtr& l, const asio::error_code& ec,
+                                   const tcp::endpoint& peer) {
+    if (ec) {
+        CannotConnect(l, ec);
+        return;
+    }
+    l->phase = Phase::Up;
+    asio::error_code ignored;
+    // Reads and writes must never wait: DoEvents polls, and Send returns at once.
+    l->socket.non_blocking(true, ignored);
+    if (self.keepAlive_) l->socket.set_option(asio::socket_base::keep_alive(true), ignored);
+    if (!Emit(self.ConnectionStatus, std::string("Connected"), 0,
+              fmt::format("Connected to {} ({})", Where(l->host, l->port),
+                          peer.address().to_string())) ||
+        !l->Current())
+        return;
+    ArmRead(l);
+}
+
+bool HostSocket::Impl::CannotConnect(const LinkPtr& l, const asio::error_code& ec) {
+    link.reset();
+    l->Close();
+    return Emit(self.Error, CodeOf(ec),
+                fmt::format("Cannot connect to {}: {}", Where(l->host, l->port), ec.message()));
+}
+
+bool HostSocket::Connected() const {
+    const auto& l = impl_->link;
+    return l && (l->phase == Impl::Phase::Up || l->phase == Impl::Phase::Closing);
 }
 
 void HostSocket::Disconnect() {
-    switch (socket_->state()) {
-        case QAbstractSocket::ConnectedState:
-            socket_->disconnectFromHost();  // graceful: pending writes go out first
+    const Impl::LinkPtr l = impl_->link;
+    if (!l) return;
+    switch (l->phase) {
+        case Impl::Phase::Up:
+            // Graceful: the queued writes go out first, then the send side is shut and the
+            // link ends.
+            l->phase = Impl::Phase::Closing;
+            impl_->StartWrite(l);
             break;
-        case QAbstractSocket::HostLookupState:
-        case QAbstractSocket::ConnectingState:
-        case QAbstractSocket::ClosingState:  // a second Disconnect cuts a close that hangs
-            socket_->abort();
+        case Impl::Phase::Resolving:
+        case Impl::Phase::Connecting:
+            impl_->Abort(false);
             break;
-        default:
+        case Impl::Phase::Closing:  // a second Disconnect cuts a close that hangs
+            impl_->Abort(true);
+            break;
+        case Impl::Phase::Broken:  // already down; its report follows what came before
             break;
     }
 }
@@ -115,55 +161,48 @@ void HostSocket::Disconnect() {
 void HostSocket::setAcceptData(bool accept) {
     if (accept == acceptData_) return;
     acceptData_ = accept;
-    // Qt stops reading from the system once its limited buffer is full.
-    if (accept && socket_->bytesAvailable() > 0) onReadyRead();
+    // Nothing waits in the component: what the host sent since comes from the system, through
+    // the io_context or the next DoEvents, in order.
+    if (accept && impl_->link) impl_->ArmRead(impl_->link);
 }
 
-qint64 HostSocket::BytesToWrite() const { return socket_->bytesToWrite(); }
+std::int64_t HostSocket::BytesToWrite() const { return impl_->link ? impl_->link->Pending() : 0; }
 
-void HostSocket::onConnected() {
-    reportedDown_ = false;
-    if (keepAlive_) socket_->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    emit ConnectionStatus(QStringLiteral("Connected"), 0,
-                          QStringLiteral("Connected to %1 (%2)")
-                              .arg(Where(host_, port_), socket_->peerAddress().toString()));
+// Drops the link or attempt at once; an established link reports its Disconnected when
+// `report`. False when a handler destroyed the component.
+bool HostSocket::Impl::Abort(bool report) {
+    const LinkPtr old = std::move(link);
+    link.reset();
+    if (!old) return true;
+    const bool wasUp = old->Open();
+    old->Close();
+    if (!report || !wasUp) return true;
+    const std::string where = Where(old->host, old->port);
+    if (old->failure)
+        return Emit(self.Disconnected, CodeOf(old->failure),
+                    fmt::format("Disconnected from {}: {}", where, old->failure.message()));
+    return Emit(self.Disconnected, 0, "Disconnected from " + where);
 }
 
-void HostSocket::onReadyRead() {
-    // A DataIn handler may poll again, which buffers more without a new readyRead.
-    while (acceptData_ && socket_->bytesAvailable() > 0) {
-        const QByteArray text = socket_->readAll();
-        if (text.isEmpty()) break;
-        emit DataIn(text, false);
-    }
-}
-
-void HostSocket::onDisconnected() {
-    if (reportedDown_) return;
-    reportedDown_ = true;
-    // Data that arrived just before the close is still delivered.
-    if (socket_->bytesAvailable() > 0) onReadyRead();
-    QString text = QStringLiteral("Disconnected from ") + Where(host_, port_);
-    int code = 0;
-    const auto error = socket_->error();
-    if (error != QAbstractSocket::UnknownSocketError &&
-        error != QAbstractSocket::SocketTimeoutError) {
-        code = error;
-        text += QStringLiteral(": ") + socket_->errorString();
-    }
-    emit Disconnected(code, text);
-}
-
-void HostSocket::onError() {
-    const auto error = socket_->error();
-    // A timeout on a live link can only come from DoEvents' zero-timeout poll; a real
-    // connect timeout leaves the socket unconnected and is reported.
-    if (error == QAbstractSocket::SocketTimeoutError &&
-        socket_->state() == QAbstractSocket::ConnectedState)
+// The end of an established link, seen by a read (`ec`: end of file or the error) or after a
+// failed write. Reported once: the link is no longer current from here on.
+void HostSocket::Impl::End(const LinkPtr& l, asio::error_code ec) {
+    // Our own close ends when the host closes its side; anything else ends with a reason.
+    const bool clean = !l->failure && ec == asio::error::eof && l->shutdownSent;
+    const bool errorReported = static_cast<bool>(l->failure);
+    if (l->failure) ec = l->failure;
+    link.reset();
+    l->Close();
+    const std::string where = Where(l->host, l->port);
+    if (clean) {
+        Emit(self.Disconnected, 0, "Disconnected from " + where);
         return;
-    const QString prefix =
-        reportedDown_ ? QStringLiteral("Cannot connect to ") : QStringLiteral("Connection to ");
-    emit Error(error, prefix + Where(host_, port_) + QStringLiteral(": ") + socket_->errorString());
+    }
+    if (!errorReported &&
+        !Emit(self.Error, CodeOf(ec), fmt::format("Connection to {}: {}", where, ec.message())))
+        return;
+    Emit(self.Disconnected, CodeOf(ec),
+         fmt::format("Disconnected from {}: {}", where, ec.message()));
 }
 
 }  // namespace corvane

@@ -1,34 +1,33 @@
 #include "links/lamps.h"
 
-#include "app/lamp_label.h"
-#include "app/w_host.h"
+#include <strings.h>
+
+#include "links/engine.h"
 #include "links/host_connection.h"
 #include "links/terminal_port.h"
 
 namespace corvane {
 
-int LinkLampColor(WHost& w, const QString& name) {
-    if (name.compare(QStringLiteral("SSL"), Qt::CaseInsensitive) == 0)
-        return BackColor(w.status_SSL);
-    if (name.compare(QStringLiteral("RS232"), Qt::CaseInsensitive) == 0)
-        return BackColor(w.status_RS232);
+int LinkLampColor(Engine& e, const std::string& name) {
+    if (::strcasecmp(name.c_str(), "SSL") == 0) return e.View().lampSSL;
+    if (::strcasecmp(name.c_str(), "RS232") == 0) return e.View().lampRS232;
     return 0;
 }
 
-void status_RS232_DblClick(WHost& w) {
-    const int c = LinkLampColor(w, QStringLiteral("RS232"));
+asio::awaitable<void> status_RS232_DblClick(Engine& e) {
+    const int c = LinkLampColor(e, "RS232");
     if (c == LampUp)
-        CloseTerminalPort(w);
+        CloseTerminalPort(e);
     else if (c == LampDown)
-        OpenTerminalPort(w);
+        co_await OpenTerminalPort(e);
 }
 
-void status_SSL_DblClick(WHost& w) {
-    const int c = LinkLampColor(w, QStringLiteral("SSL"));
+asio::awaitable<void> status_SSL_DblClick(Engine& e) {
+    const int c = LinkLampColor(e, "SSL");
     if (c == LampUp)
-        CloseHost(w);
+        co_await CloseHost(e);
     else if (c == LampDown)
-        OpenHost(w);
+        co_await OpenHost(e);
 }
 
 }  // namespace corvane

@@ -1,18 +1,16 @@
 // The two link lamps and their double-click handlers.
 #pragma once
 
-#include <QString>
+#include <asio/awaitable.hpp>
+#include <string>
 
 namespace corvane {
 
-class WHost;
-
-constexpr int LampUp = 65280;  // green: the link was opened
-constexpr int LampDown = 255;  // red: the link was closed, or never opened
+class Engine;
 
 // The colour of the lamp "SSL" or "RS232" (any case); 0 for any other name.
-int LinkLampColor(WHost& w, const QString& name);
-void status_SSL_DblClick(WHost& w);
-void status_RS232_DblClick(WHost& w);
+int LinkLampColor(Engine& e, const std::string& name);
+asio::awaitable<void> status_SSL_DblClick(Engine& e);
+asio::awaitable<void> status_RS232_DblClick(Engine& e);
 
 }  // namespace corvane

@@ -1,8 +1,8 @@
 // Line settings texts such as "2400,e,7,1": baud rate, parity letter, data bits, stop bits.
 #pragma once
 
-#include <QString>
 #include <optional>
+#include <string>
 
 namespace corvane {
 
@@ -20,9 +20,9 @@ struct LineSettings {
 // Reads a settings text: parity n, e, o, m or s (either case); data bits 5 to 8; stop bits 1,
 // 1.5 or 2; blanks around the fields are allowed. Anything else gives no value and, when
 // `why` is given, the reason in it.
-std::optional<LineSettings> ParseLineSettings(const QString& text, QString* why = nullptr);
+std::optional<LineSettings> ParseLineSettings(const std::string& text, std::string* why = nullptr);
 
 // The text form, "2400,e,7,1".
-QString FormatLineSettings(const LineSettings& settings);
+std::string FormatLineSettings(const LineSettings& settings);
 
 }  // namespace corvane

@@ -1,18 +1,18 @@
 // The serial port component `Comm`: a numbered port with line settings, DTR and RTS, polled
 // input, queued output and an OnComm event for a change of the Clear To Send line. Built on
-// termios; it never blocks the window thread.
+// termios and the engine's io_context; it never blocks the engine's thread.
 #pragma once
 
-#include <QByteArray>
-#include <QObject>
-#include <QString>
+#include <asio/awaitable.hpp>
+#include <asio/io_context.hpp>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "links/line_settings.h"
-
-class QSocketNotifier;
-class QTimer;
 
 namespace corvane {
 
@@ -32,30 +32,41 @@ constexpr int comEventDrainTimeout = 1101;
 
 // The device of port n: the link ports/comN under the program's folder when it exists,
 // else /dev/ttyS(n-1). Empty for n < 1.
-QString DevicePathForPort(const QString& programDir, int n);
+std::string DevicePathForPort(const std::string& programDir, int n);
 
-class SerialPort : public QObject {
-    Q_OBJECT
-
+class SerialPort {
   public:
-    explicit SerialPort(QObject* parent = nullptr);
-    ~SerialPort() override;
+    explicit SerialPort(asio::io_context& io);
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // The event: read CommEvent inside it. Delivered from the io_context, never from inside
+    // the operation that found the event.
+    std::function<void()> OnComm;
 
     // Where ports/comN links are looked up.
-    void setProgramDir(const QString& dir) { programDir_ = dir; }
+    void setProgramDir(const std::string& dir) { programDir_ = dir; }
 
     void setCommPort(int n);
     int CommPort() const { return port_; }
 
     // A device to open in place of CommPort's (an entry of the port list that names a device
     // path); empty for the numbered port. Takes effect at the next open.
-    void setDevicePath(const QString& path) { devicePath_ = path; }
-    QString DevicePath() const { return devicePath_; }
+    void setDevicePath(const std::string& path) { devicePath_ = path; }
+    const std::string& DevicePath() const { return devicePath_; }
+    // "comN" or the device path: how messages name the port.
+    std::string PortName() const;
 
     // Raises CommError for a text of the wrong form; while open, applies it at once and
-    // raises when a device with line hardware refuses it.
-    void setSettings(const QString& text);
-    QString Settings() const { return settingsText_; }
+    // raises when a device with line hardware refuses it. Output still queued goes out at the
+    // new framing: a caller that has queued output uses SettingsAfterDrain.
+    void setSettings(const std::string& text);
+    // The same, once the queued output has left the line (for at most its line time plus a
+    // second; then comEventDrainTimeout and the settings are changed anyway). Raises as
+    // setSettings does.
+    asio::awaitable<void> SettingsAfterDrain(std::string text);
+    const std::string& Settings() const { return settingsText_; }
 
     // 0 = no handshaking (the only mode the bridge uses); 1 XON/XOFF, 2 RTS/CTS, 3 both.
     void setHandshaking(int mode);
@@ -75,14 +86,14 @@ class SerialPort : public QObject {
     int InBufferCount();
     // All waiting characters, removed from the port; empty when nothing waits. Raises when
     // the port is closed.
-    QByteArray Input();
+    std::string Input();
     // Queues the characters for the line, in order; raises when the port is closed.
-    void Output(const QByteArray& text);
+    void Output(const std::string& text);
     // Characters handed to Output and not yet sent on the line: the component's own queue
     // plus what the device holds unsent (its output queue, where it reports one).
     int OutBufferCount() const;
     // Characters the device has taken from the component since it was made, over every open.
-    qint64 CharactersWritten() const { return written_; }
+    std::int64_t CharactersWritten() const { return written_; }
     // 0 discards every character not yet sent, in the component and in the device; no
     // other value is allowed.
     void setOutBufferCount(int count);
@@ -96,7 +107,7 @@ class SerialPort : public QObject {
     // parity, stop), and the line time of a number of characters at Settings.
     int Baud() const { return settings_.baud; }
     double BitsPerCharacter() const;
-    double LineMs(qint64 characters) const;
+    double LineMs(std::int64_t characters) const;
 
     int CommEvent() const { return commEvent_; }
 
@@ -114,50 +125,54 @@ class SerialPort : public QObject {
     // True when the device has real line hardware (modem lines); a pty has none.
     bool HasLineHardware() const { return hasLineHardware_; }
 
-  signals:
-    void OnComm();
-
   private:
+    struct Watch;  // the descriptor's readiness waits, the modem lines' timer and their wait
+
     // `when` is TCSANOW, or TCSADRAIN once the queued output has left the component.
     void applySettings(const LineSettings& s, int handshaking, int when = 0);
     // Applies new settings and handshaking to the open device; when it refuses them, puts
     // the current ones back and raises.
     void applyOrRestore(const LineSettings& s, int handshaking, int when = 0);
-    // Lets the queued output leave the line, processing events meanwhile, for at most its
-    // line time plus a second; false when it did not (or the port closed meanwhile).
-    bool drainOutput();
+    // Lets the queued output leave the line for at most its line time plus a second; false
+    // when it did not (or the port closed meanwhile).
+    asio::awaitable<bool> drainOutput();
     void onReadable();
     void applyModemLines();
     void pollModemLines();
     void armModemPoll();
+    void startModemWait();
+    void armRead();
+    void armWrite();
     void flushOutput();
-    void portLost(const QString& why);
+    void portLost(const std::string& why);
     void raiseEvent(int code);
     void closeFd();
 
-    QString programDir_;
-    QString devicePath_;
+    asio::io_context& io_;
+    std::string programDir_;
+    std::string devicePath_;
     int port_ = 1;
-    QString settingsText_ = QStringLiteral("9600,n,8,1");
+    std::string settingsText_ = "9600,n,8,1";
     LineSettings settings_;
     int handshaking_ = 0;
     bool dtr_ = false;
     bool rts_ = false;
     int fd_ = -1;
-    QString where_;  // "comN (device)" of the open port, for error texts
+    std::string where_;  // "comN (device)" of the open port, for error texts
     bool hasLineHardware_ = false;
     int lastModemLines_ = -1;
     int commEvent_ = 0;
-    QByteArray inBuffer_;
-    QByteArray outQueue_;
+    std::string inBuffer_;
+    std::string outQueue_;
+    std::size_t outSent_ = 0;  // the leading characters of outQueue_ the device already took
     int rThreshold_ = 0;
-    qint64 written_ = 0;
-    quint64 opens_ = 0;  // counts opens, so a wait notices a close and reopen under it
-    QSocketNotifier* writeNotifier_ = nullptr;
-    QSocketNotifier* readNotifier_ = nullptr;
-    QTimer* modemPoll_ = nullptr;
+    std::int64_t written_ = 0;
+    std::uint64_t opens_ = 0;  // counts opens, so a wait notices a close and reopen under it
+    std::unique_ptr<Watch> watch_;
     ModemLineReader modemLineReader_;
+    bool modemReaderInjected_ = false;  // a test's reader: its lines cannot wake a real wait
     OutputQueueReader outputQueueReader_;
+    std::shared_ptr<bool> alive_;  // handlers posted to the io_context check it
 };
 
 }  // namespace corvane

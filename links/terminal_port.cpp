@@ -1,15 +1,13 @@
 #include "links/terminal_port.h"
 
-#include <QComboBox>
-#include <QLabel>
-#include <QPushButton>
+#include <fmt/format.h>
 
-#include "app/lamp_label.h"
-#include "app/w_host.h"
+#include <cerrno>
+#include <cstdlib>
+
+#include "links/engine.h"
 #include "links/host_connection.h"
-#include "links/lamps.h"
 #include "links/serial_devices.h"
-#include "links/serial_port.h"
 #include "logs/comm_log.h"
 #include "logs/text_utils.h"
 
@@ -17,116 +15,115 @@ namespace corvane {
 
 namespace {
 
-void ShowPortOpen(WHost& w) {
-    SetBackColor(w.status_RS232, LampUp);
-    w.c_ports->setEnabled(false);
-    w.b_start->setEnabled(false);
-    w.b_stop->setEnabled(true);
-    w.l_milestone->setText(QStringLiteral("A"));
-    w.l_loginMode->setText(QString());
+void ShowPortOpen(Engine& e) {
+    EngineView& v = e.Show();
+    v.lampRS232 = LampUp;
+    v.portEntryEnabled = false;
+    v.startEnabled = false;
+    v.stopEnabled = true;
+    v.milestone = "A";
+    v.loginMode.clear();
 }
 
-// An entry that names a device path: the same steps as a numbered port, on that device.
-void OpenDevicePort(WHost& w, const DeviceEntry& entry) {
+// The same steps as a numbered port, on the device an entry names; the reason is returned
+// when it cannot be opened.
+std::optional<std::string> OpenPort(Engine& e, const std::string& device, int number,
+                                    const std::string& settings) {
     try {
-        if (!IsTerminalPortOpen(w)) {
-            w.Comm->setDevicePath(entry.device);
-            w.Comm->setSettings(entry.settings);
-            w.Comm->setHandshaking(0);
-            w.Comm->setDTREnable(true);
-            w.Comm->setRTSEnable(true);
-            w.Comm->setPortOpen(true);
+        if (!IsTerminalPortOpen(e)) {
+            e.Comm.setDevicePath(device);
+            if (device.empty()) e.Comm.setCommPort(number);
+            e.Comm.setSettings(settings);
+            e.Comm.setHandshaking(0);
+            e.Comm.setDTREnable(true);
+            e.Comm.setRTSEnable(true);
+            e.Comm.setPortOpen(true);
         }
-    } catch (const CommError& e) {
-        QString reason = QString::fromStdString(e.what());
-        LogComm(w, reason, QString(), false);
-        // The component names the device first; the message already does.
-        const QString prefix = entry.device + QStringLiteral(": ");
-        if (reason.startsWith(prefix)) reason = reason.mid(prefix.size());
-        ShowMessage(DeviceOpenFailure(entry, reason, DeviceAccessRefused(entry.device)), &w);
-        return;
+    } catch (const CommError& error) {
+        return std::string(error.what());
     }
-    ShowPortOpen(w);
+    return std::nullopt;
 }
 
 }  // namespace
 
-void OpenTerminalPort(WHost& w) {
-    if (const std::optional<DeviceEntry> device = ParseDeviceEntry(w.c_ports->currentText())) {
-        OpenDevicePort(w, *device);
-        return;
+asio::awaitable<void> OpenTerminalPort(Engine& e) {
+    const std::string entry = e.Choices().portEntry;
+    if (const std::optional<DeviceEntry> device = ParseDeviceEntry(entry)) {
+        if (std::optional<std::string> reason = OpenPort(e, device->device, 0, device->settings)) {
+            LogComm(e, *reason, "", false);
+            // The component names the device first; the message already does.
+            const std::string prefix = device->device + ": ";
+            if (reason->rfind(prefix, 0) == 0) reason->erase(0, prefix.size());
+            co_await ShowMessage(
+                e, DeviceOpenFailure(*device, *reason, DeviceAccessRefused(device->device)));
+            co_return;
+        }
+        ShowPortOpen(e);
+        co_return;
     }
     int number = 0;
-    QString settings;
-    try {
-        const QString entry = w.c_ports->currentText();
-        const QString digits = DigitsOnly(FieldBefore(entry, QStringLiteral(":")));
-        bool ok = true;
-        const int n = digits.isEmpty() ? 0 : digits.toInt(&ok);
-        if (!ok) throw CommError("the port number " + digits.toStdString() + " is too large");
-        number = n;
-        settings = FieldAfter(entry, QStringLiteral(":"));
-        if (!IsTerminalPortOpen(w)) {
-            w.Comm->setDevicePath(QString());
-            w.Comm->setCommPort(number);
-            w.Comm->setSettings(settings);
-            w.Comm->setHandshaking(0);
-            w.Comm->setDTREnable(true);
-            w.Comm->setRTSEnable(true);
-            w.Comm->setPortOpen(true);
-        }
-    } catch (const CommError& e) {
-        LogComm(w, QString::fromStdString(e.what()), QString(), false);
-        ShowMessage(QStringLiteral("Can't open com") + QString::number(number) +
-                        QStringLiteral(":") + settings,
-                    &w);
-        return;
+    std::string settings;
+    std::optional<std::string> failure;
+    const std::string digits = DigitsOnly(FieldBefore(entry, ":"));
+    errno = 0;
+    const long long n = digits.empty() ? 0 : std::strtoll(digits.c_str(), nullptr, 10);
+    if (errno == ERANGE || n > 2147483647LL) {
+        failure = "the port number " + digits + " is too large";
+    } else {
+        number = static_cast<int>(n);
+        settings = FieldAfter(entry, ":");
+        failure = OpenPort(e, std::string(), number, settings);
     }
-    ShowPortOpen(w);
+    if (failure) {
+        LogComm(e, *failure, "", false);
+        co_await ShowMessage(e, "Can't open com" + std::to_string(number) + ":" + settings);
+        co_return;
+    }
+    ShowPortOpen(e);
 }
 
-void CloseTerminalPort(WHost& w) {
-    w.sToTerminal.clear();
-    w.sToHost.clear();
+void CloseTerminalPort(Engine& e) {
+    e.sToTerminal.clear();
+    e.sToHost.clear();
     try {
-        w.Comm->setRTSEnable(false);
-        if (IsTerminalPortOpen(w)) w.Comm->setPortOpen(false);
-    } catch (const CommError& e) {
-        LogComm(w, QString::fromStdString(e.what()), QString(), false);
+        e.Comm.setRTSEnable(false);
+        if (IsTerminalPortOpen(e)) e.Comm.setPortOpen(false);
+    } catch (const CommError& error) {
+        LogComm(e, error.what(), "", false);
     }
-    w.c_ports->setEnabled(true);
-    w.l_milestone->setText(QString());
-    SetBackColor(w.status_RS232, LampDown);
-    w.b_stop->setEnabled(false);
-    w.b_start->setEnabled(true);
+    EngineView& v = e.Show();
+    v.portEntryEnabled = true;
+    v.milestone.clear();
+    v.lampRS232 = LampDown;
+    v.stopEnabled = false;
+    v.startEnabled = true;
+    e.Changed.Notify();
 }
 
-bool IsTerminalPortOpen(WHost& w) { return w.Comm->PortOpen(); }
+bool IsTerminalPortOpen(Engine& e) { return e.Comm.PortOpen(); }
 
-void Comm_OnComm(WHost& w) {
-    const int event = w.Comm->CommEvent();
+asio::awaitable<void> Comm_OnComm(Engine& e, int event) {
     if (event == comEvCTS) {
-        w.sToHost.clear();
-        w.sToTerminal.clear();
-        w.l_milestone->setText(QStringLiteral("A"));
-        if (IsHostConnected(w)) CloseHost(w);
+        e.sToHost.clear();
+        e.sToTerminal.clear();
+        e.Show().milestone = "A";
+        if (IsHostConnected(e)) co_await CloseHost(e);
     } else if (event == comEventPortLost) {
         // The device went away under us (adapter pulled, line hung up): from now on the
         // port is closed, as if the operator had closed it, and the log says why. The
         // component reports a loss once, so this is logged once.
-        const QString port = w.Comm->DevicePath().isEmpty()
-                                 ? QStringLiteral("com%1").arg(w.Comm->CommPort())
-                                 : w.Comm->DevicePath();
-        LogComm(
-            w, QStringLiteral("Terminal port %1 lost: the device hung up or was removed").arg(port),
-            QString(), false);
-        CloseTerminalPort(w);
+        LogComm(e,
+                fmt::format("Terminal port {} lost: the device hung up or was removed",
+                            e.Comm.PortName()),
+                "", false);
+        CloseTerminalPort(e);
     } else if (event == comEventDrainTimeout) {
-        LogComm(w,
-                QStringLiteral("Terminal port com%1: queued output had not left the line; line "
-                               "settings changed anyway")
-                    .arg(w.Comm->CommPort()),
-                QString(), false);
+        LogComm(e,
+                fmt::format("Terminal port {}: queued output had not left the line; line "
+                            "settings changed anyway",
+                            e.Comm.PortName()),
+                "", false);
     }
 }
 

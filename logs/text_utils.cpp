@@ -1,130 +1,65 @@
 #include "logs/text_utils.h"
 
-#include <QApplication>
-#include <QEventLoop>
-#include <QMessageBox>
-#include <QPointer>
-#include <QTime>
+#include <fmt/format.h>
+
+#include <chrono>
 #include <cmath>
+
+#include "links/engine.h"
 
 namespace corvane {
 
-namespace {
-
-MessageHandler& messageHandler() {
-    static MessageHandler handler;
-    return handler;
-}
-
-}  // namespace
-
-QString DigitsOnly(const QString& text) {
-    QString digits;
+std::string DigitsOnly(const std::string& text) {
+    std::string digits;
     digits.reserve(text.size());
-    for (QChar c : text) {
-        if (c >= u'0' && c <= u'9') digits.append(c);
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') digits.push_back(c);
     }
     return digits;
 }
 
-QString FieldBefore(const QString& text, const QString& delimiter) {
-    if (delimiter.isEmpty()) return QString();
-    const qsizetype at = text.indexOf(delimiter);
-    if (at < 0) return text;
-    return text.left(at);
+std::string FieldBefore(const std::string& text, const std::string& delimiter) {
+    if (delimiter.empty()) return {};
+    const std::size_t at = text.find(delimiter);
+    if (at == std::string::npos) return text;
+    return text.substr(0, at);
 }
 
-QString FieldAfter(const QString& text, const QString& delimiter) {
-    if (delimiter.isEmpty()) return text;
-    const qsizetype at = text.indexOf(delimiter);
-    if (at < 0) return QString();
-    return text.mid(at + delimiter.size());
+std::string FieldAfter(const std::string& text, const std::string& delimiter) {
+    if (delimiter.empty()) return text;
+    const std::size_t at = text.find(delimiter);
+    if (at == std::string::npos) return {};
+    return text.substr(at + delimiter.size());
 }
 
-QString TimeStamp() {
+std::string TimeStamp() {
     // The timer and the clock are separate readings; only the timer gives the hundredths.
-    const double timer = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
-    return TimeStampOf(QDateTime::currentDateTime(), timer);
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const auto sinceSecond = now - std::chrono::system_clock::from_time_t(seconds);
+    const double fraction = std::chrono::duration<double>(sinceSecond).count();
+    const double timer = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + fraction;
+    return TimeStampOf(local, timer);
 }
 
-QString TimeStampOf(const QDateTime& clock, double timerSeconds) {
+std::string TimeStampOf(const std::tm& clock, double timerSeconds) {
     double fraction = 0.0;
     if (std::isfinite(timerSeconds)) fraction = timerSeconds - std::floor(timerSeconds);
     long long hundredths = std::llround(fraction * 100.0);
     // From .995 on the fraction rounds to a whole second; the stamp keeps its width instead.
     if (hundredths > 99) hundredths = 99;
     if (hundredths < 0) hundredths = 0;
-    return clock.toString(QStringLiteral("MM/dd/yyyy HH:mm:ss")) + u'.' +
-           QStringLiteral("%1").arg(hundredths, 2, 10, QLatin1Char('0'));
+    return fmt::format("{:02}/{:02}/{:04} {:02}:{:02}:{:02}.{:02}", clock.tm_mon + 1, clock.tm_mday,
+                       clock.tm_year + 1900, clock.tm_hour, clock.tm_min, clock.tm_sec, hundredths);
 }
 
-namespace {
-
-// While the box is up: drops the operator's input to every window but a box (this one, or one
-// shown over it), and ends the box's wait once its owner is closed.
-class HeldInput : public QObject {
-  public:
-    HeldInput(QWidget* owner, QEventLoop& wait) : owner_(owner), wait_(wait) {}
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        // A close hides the window on purpose; a minimise hides it spontaneously.
-        if (owner_ && watched == owner_ && event->type() == QEvent::Hide && !event->spontaneous()) {
-            wait_.quit();
-            return false;
-        }
-        return IsOperatorInput(event->type()) && watched->isWidgetType() &&
-               !qobject_cast<QMessageBox*>(static_cast<QWidget*>(watched)->window());
-    }
-
-  private:
-    static bool IsOperatorInput(QEvent::Type type) {
-        switch (type) {
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonRelease:
-            case QEvent::MouseButtonDblClick:
-            case QEvent::Wheel:
-            case QEvent::KeyPress:
-            case QEvent::KeyRelease:
-            case QEvent::ShortcutOverride:
-            case QEvent::Shortcut:
-            case QEvent::ContextMenu:
-            case QEvent::TouchBegin:
-            case QEvent::TouchUpdate:
-            case QEvent::TouchEnd:
-            case QEvent::DragEnter:
-            case QEvent::Drop:
-                return true;
-            default:
-                return false;
-        }
-    }
-
-    QPointer<QWidget> owner_;
-    QEventLoop& wait_;
-};
-
-}  // namespace
-
-void ShowMessage(const QString& message, QWidget* owner) {
-    if (const MessageHandler handler = messageHandler()) {
-        handler(message);
-        return;
-    }
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Orvalle Information"), message,
-                    QMessageBox::Ok, owner);
-    // Not modal to the toolkit: it drops, without a trace, a window manager's close that
-    // reaches a window a modal box blocks, and the operator's close would be lost. The filter
-    // holds back the input instead, and the close goes through.
-    box.setWindowModality(Qt::NonModal);
-    QEventLoop wait;
-    HeldInput held(owner, wait);
-    QObject::connect(&box, &QDialog::finished, &wait, &QEventLoop::quit);
-    qApp->installEventFilter(&held);
-    box.show();
-    wait.exec();
-    qApp->removeEventFilter(&held);
+asio::awaitable<void> ShowMessage(Engine& e, std::string message) {
+    if (!e.TellMessage(message)) co_return;
+    // The routine that says it goes on once the operator has answered, as after a modal box;
+    // the unload ends the wait too.
+    while (e.MessagePending() && !e.bUnloaded) co_await e.Changed.Wait();
 }
-
-void SetMessageHandler(MessageHandler handler) { messageHandler() = std::move(handler); }
 
 }  // namespace corvane

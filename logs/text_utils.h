@@ -1,37 +1,31 @@
-// Small stateless text routines, and the one message box of the program.
+// Small stateless text routines, and the one message of the program for the operator.
 #pragma once
 
-#include <QDateTime>
-#include <QString>
-#include <functional>
-
-class QWidget;
+#include <asio/awaitable.hpp>
+#include <ctime>
+#include <string>
 
 namespace corvane {
 
+class Engine;
+
 // The characters 0 to 9 of the text, in order.
-QString DigitsOnly(const QString& text);
+std::string DigitsOnly(const std::string& text);
 // The part before the first delimiter; the whole text when there is none; "" for an empty
 // delimiter.
-QString FieldBefore(const QString& text, const QString& delimiter);
+std::string FieldBefore(const std::string& text, const std::string& delimiter);
 // The part after the first delimiter; "" when there is none; the whole text for an empty
 // delimiter.
-QString FieldAfter(const QString& text, const QString& delimiter);
+std::string FieldAfter(const std::string& text, const std::string& delimiter);
 
 // "MM/DD/YYYY HH:MM:SS.hh", always 22 characters, of the current local time.
-QString TimeStamp();
-// The same for a given clock reading and a timer reading in seconds since midnight, whose
-// fraction gives the hundredths (a fraction that rounds up to a whole second shows .99).
-QString TimeStampOf(const QDateTime& clock, double timerSeconds);
+std::string TimeStamp();
+// The same for a given local clock reading and a timer reading in seconds since midnight,
+// whose fraction gives the hundredths (a fraction that rounds up to a whole second shows .99).
+std::string TimeStampOf(const std::tm& clock, double timerSeconds);
 
-// A box titled "Orvalle Information" with the information icon and one OK button, over
-// `owner`. It returns when the box is answered, when the owner is closed, or when the program
-// ends. While it is up, the operator's input reaches no other window, as with a modal box, but
-// a close of the owner does.
-void ShowMessage(const QString& message, QWidget* owner = nullptr);
-// Replaces the box (tests capture the message instead of blocking); an empty handler
-// restores the box.
-using MessageHandler = std::function<void(const QString&)>;
-void SetMessageHandler(MessageHandler handler);
+// Tells the operator the message (the window shows its box titled "Orvalle Information") and
+// returns when the box is answered, the engine unloads, or at once when no view shows it.
+asio::awaitable<void> ShowMessage(Engine& e, std::string message);
 
 }  // namespace corvane

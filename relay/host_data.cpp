@@ -1,33 +1,30 @@
 #include "relay/host_data.h"
 
-#include <QLabel>
-
-#include "app/w_host.h"
-#include "links/host_socket.h"
+#include "links/engine.h"
 #include "relay/bounds.h"
 
 namespace corvane {
 
-QByteArray CleanIac(const QByteArray& text, bool& pending) {
-    QByteArray clean;
+std::string CleanIac(const std::string& text, bool& pending) {
+    std::string clean;
     clean.reserve(text.size());
     for (const char c : text) {
         if (static_cast<unsigned char>(c) == 0xFF)
             pending = !pending;
         else
             pending = false;
-        if (!pending) clean.append(c);
+        if (!pending) clean.push_back(c);
     }
     return clean;
 }
 
-void SSL_DataIn(WHost& w, const QByteArray& text, bool /*endOfLine*/) {
-    if (w.l_host->text() == QLatin1String("novanet") || !text.contains('\xFF'))
-        w.sToTerminal.append(text);
+void SSL_DataIn(Engine& e, const std::string& text, bool /*endOfLine*/) {
+    if (e.View().hostName == "novanet" || text.find('\xFF') == std::string::npos)
+        e.sToTerminal.append(text);
     else
-        w.sToTerminal.append(CleanIac(text, w.bIacPending));
+        e.sToTerminal.append(CleanIac(text, e.bIacPending));
     // A terminal that takes less than the host sends: hold the host back, drop nothing.
-    if (w.sToTerminal.size() > kToTerminalHigh) w.SSL->setAcceptData(false);
+    if (e.sToTerminal.size() > kToTerminalHigh) e.SSL.setAcceptData(false);
 }
 
 }  // namespace corvane

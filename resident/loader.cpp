@@ -1,19 +1,18 @@
 #include "resident/loader.h"
 
-#include <QCheckBox>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QLineEdit>
-#include <QThread>
-#include <QTimer>
-#include <algorithm>
-#include <cmath>
+#include <fmt/format.h>
 
-#include "app/pending_events.h"
-#include "app/up_down.h"
-#include "app/w_host.h"
-#include "links/serial_port.h"
+#include <algorithm>
+#include <asio/post.hpp>
+#include <asio/use_awaitable.hpp>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "links/engine.h"
 #include "links/terminal_port.h"
 #include "logs/comm_log.h"
 #include "relay/login_keys.h"
@@ -25,160 +24,171 @@ namespace {
 
 constexpr int kChunkBytes = 256;
 
-QString HexDigits(long long value, int digits) {
+std::string HexDigits(long long value, int digits) {
     const long long mask = (1LL << (4 * digits)) - 1;
-    return QStringLiteral("%1").arg(value & mask, digits, 16, QLatin1Char('0')).toUpper();
+    return fmt::format("{:0{}X}", value & mask, digits);
 }
 
-// True while the load may go on: the operator has not stopped it, the window is not closing
-// and the port is still there.
-bool LoadGoesOn(WHost& w) { return w.bLoadingResident && !w.bUnloaded && IsTerminalPortOpen(w); }
+// True while the load may go on: the operator has not stopped it, the engine is not
+// unloading and the port is still there.
+bool LoadGoesOn(Engine& e) { return e.bLoadingResident && !e.bUnloaded && IsTerminalPortOpen(e); }
 
 // Holds the next `n` characters back until the line has room for them, by the same bound as
 // the pump's output, so the status line never runs ahead of the line by more than that and a
-// stop takes effect within it. While the line is full it sleeps until a whole slice fits,
-// handling events meanwhile: a stop, a close or a lost port ends the wait at once. False
-// when the load must end.
-bool WaitForLineRoom(WHost& w, int n) {
+// stop takes effect within it. While the line is full it sleeps until a whole slice fits; a
+// stop, the unload or a lost port ends the wait at once. False when the load must end.
+asio::awaitable<bool> WaitForLineRoom(Engine& e, int n) {
     for (;;) {
-        if (!LoadGoesOn(w)) return false;
-        const qint64 behind = LineBehind(w, n);
-        if (behind == 0) return true;
-        const qint64 untilSlice = behind + std::max(n, ToTerminalSlice) - n;
-        bool due = false;
-        QTimer wake;
-        wake.setSingleShot(true);
-        wake.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&wake, &QTimer::timeout, [&due] { due = true; });
-        wake.start(
-            static_cast<int>(std::clamp(std::ceil(w.Comm->LineMs(untilSlice)), 1.0, 60000.0)));
-        while (!due && LoadGoesOn(w)) DoEventsWaiting();
+        if (!LoadGoesOn(e)) co_return false;
+        const std::int64_t behind = LineBehind(e, n);
+        if (behind == 0) co_return true;
+        const std::int64_t untilSlice = behind + std::max(n, ToTerminalSlice) - n;
+        const auto ms =
+            static_cast<int>(std::clamp(std::ceil(e.Comm.LineMs(untilSlice)), 1.0, 60000.0));
+        const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (LoadGoesOn(e) && std::chrono::steady_clock::now() < due)
+            co_await e.Changed.WaitFor(due - std::chrono::steady_clock::now());
     }
 }
 
 // One write of the load; false when the port refused it (the device vanished).
-bool Write(WHost& w, const QByteArray& bytes) {
+bool Write(Engine& e, const std::string& bytes) {
     try {
-        w.Comm->Output(bytes);
+        e.Comm.Output(bytes);
         return true;
     } catch (const CommError&) {
         return false;
     }
 }
 
+// Lets the other handlers run (a stop, the socket, the view) between two bytes of the load.
+asio::awaitable<void> LetOthersRun(Engine& e) { co_await asio::post(e.io(), asio::use_awaitable); }
+
+// The whole file, or the reason it cannot be had.
+bool ReadFile(const std::string& path, std::string& bytes, std::string& problem) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        problem = std::strerror(errno);
+        return false;
+    }
+    char buffer[65536];
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
+        bytes.append(buffer, n);
+        if (n < sizeof buffer) break;
+    }
+    const bool failed = std::ferror(file) != 0;
+    const int error = errno;
+    std::fclose(file);
+    if (failed) {
+        problem = std::strerror(error);
+        return false;
+    }
+    if (bytes.empty()) {
+        problem = "the file is empty";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
-QString TwoDigits(int request) {
-    const QString digits = QStringLiteral("%1").arg(std::abs(request), 2, 10, QLatin1Char('0'));
-    return request < 0 ? QStringLiteral("-") + digits : digits;
+std::string TwoDigits(int request) {
+    const std::string digits = fmt::format("{:02}", std::abs(static_cast<long long>(request)));
+    return request < 0 ? "-" + digits : digits;
 }
 
-QString LoadFilePath(const QString& programDir, int request) {
-    const QString name = QStringLiteral("istlf") + TwoDigits(request) + QStringLiteral(".dat");
-    return programDir.endsWith(QLatin1Char('/')) ? programDir + name
-                                                 : programDir + QLatin1Char('/') + name;
+std::string LoadFilePath(const std::string& programDir, int request) {
+    const std::string name = "istlf" + TwoDigits(request) + ".dat";
+    return !programDir.empty() && programDir.back() == '/' ? programDir + name
+                                                           : programDir + "/" + name;
 }
 
-QString LoaderStatus(int request, long long chunks, long long position) {
-    return QStringLiteral("LOADING FILE ") + TwoDigits(request) + QStringLiteral(" BLOCK ") +
-           HexDigits(chunks / 2, 2) + QStringLiteral(" BYTE ") + HexDigits(position, 4);
+std::string LoaderStatus(int request, long long chunks, long long position) {
+    return "LOADING FILE " + TwoDigits(request) + " BLOCK " + HexDigits(chunks / 2, 2) + " BYTE " +
+           HexDigits(position, 4);
 }
 
-void WaitForLoadFileRequest(WHost& w) {
-    if (w.bUnloaded) return;
-    if (!w.chkIsResidentLoaded->isChecked()) {
-        w.nLoadFileRequest = -1;
-        // Each way out comes with an event (the pump's tick that reads the request, the
-        // port closing, the window's close): wait for events rather than look every ms.
-        while (!w.bUnloaded && IsTerminalPortOpen(w) && w.nLoadFileRequest == -1) DoEventsWaiting();
-        if (w.bUnloaded) return;
-        if (IsTerminalPortOpen(w)) {
-            w.label[3]->setText(QStringLiteral("LOADING FILE ") + TwoDigits(w.nLoadFileRequest));
-            loadresident(w);
-            if (w.bUnloaded) return;
+asio::awaitable<void> WaitForLoadFileRequest(Engine& e) {
+    if (e.bUnloaded) co_return;
+    if (!e.Choices().residentLoaded) {
+        e.nLoadFileRequest = -1;
+        // Each way out comes with a wake-up (the pump's tick that reads the request, the port
+        // closing, the unload).
+        while (!e.bUnloaded && IsTerminalPortOpen(e) && e.nLoadFileRequest == -1)
+            co_await e.Changed.Wait();
+        if (e.bUnloaded) co_return;
+        if (IsTerminalPortOpen(e)) {
+            e.Show().statusLine = "LOADING FILE " + TwoDigits(e.nLoadFileRequest);
+            co_await loadresident(e);
+            if (e.bUnloaded) co_return;
         }
     }
-    WakeupHost(w);
+    co_await WakeupHost(e);
 }
 
-void loadresident(WHost& w) {
-    w.bLoadingResident = true;
-    w.ud_blockdelay->setEnabled(false);
-    w.t_blockdelay->setEnabled(false);
-    w.label[11]->setEnabled(false);
-    const int chunkDelay = w.ud_blockdelay->value();
-    const int request = w.nLoadFileRequest;
+asio::awaitable<void> loadresident(Engine& e) {
+    e.bLoadingResident = true;
+    e.Show().chunkDelayEnabled = false;
+    const int chunkDelay = e.Choices().chunkDelay;
+    const int request = e.nLoadFileRequest;
     try {
-        w.Comm->setSettings(QStringLiteral("2400,o,8,1"));
-    } catch (const CommError& e) {
+        co_await e.Comm.SettingsAfterDrain("2400,o,8,1");
+    } catch (const CommError& error) {
         // A real line that refuses the load settings would garble the load: send nothing.
-        LogComm(w, QString::fromStdString(e.what()), QString(), false);
-        w.label[3]->setText(QStringLiteral("LOADING FILE ") + TwoDigits(request) +
-                            QStringLiteral(" LINE REFUSED"));
-        return;
+        LogComm(e, error.what(), "", false);
+        e.Show().statusLine = "LOADING FILE " + TwoDigits(request) + " LINE REFUSED";
+        co_return;
     }
-    w.Sleep(250);
+    co_await e.Sleep(250);
+    if (e.bUnloaded) co_return;
 
     // A missing, unreadable or empty file sends nothing and says which file it was.
-    const QString path = LoadFilePath(w.ProgramDir(), request);
-    QFile file(path);
-    QByteArray bytes;
-    QString problem;
-    if (!file.open(QIODevice::ReadOnly))
-        problem = file.errorString();
-    else {
-        bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError)
-            problem = file.errorString();
-        else if (bytes.isEmpty())
-            problem = QStringLiteral("the file is empty");
-    }
-    if (!problem.isEmpty()) {
-        const QString name = QFileInfo(path).fileName();
-        w.label[3]->setText(QStringLiteral("CANNOT LOAD ") + name);
-        LogComm(w,
-                QStringLiteral("Cannot load %1: %2").arg(QDir::toNativeSeparators(path), problem),
-                QString(), false);
-        return;
+    const std::string path = LoadFilePath(e.ProgramDir(), request);
+    std::string bytes;
+    std::string problem;
+    if (!ReadFile(path, bytes, problem)) {
+        e.Show().statusLine = "CANNOT LOAD " + path.substr(path.rfind('/') + 1);
+        LogComm(e, fmt::format("Cannot load {}: {}", path, problem), "", false);
+        co_return;
     }
 
-    const long long length = bytes.size();
+    const long long length = static_cast<long long>(bytes.size());
     long long position = 0;
     long long chunks = 0;
     int chunkCount = 0;
     bool portLost = false;
-    w.label[3]->setText(LoaderStatus(request, 0, 0));
+    e.Show().statusLine = LoaderStatus(request, 0, 0);
     for (;;) {
-        if (position >= length || !w.bLoadingResident) break;
+        if (position >= length || !e.bLoadingResident) break;
         // The status counts what has been handed to the line, so it waits for room first.
-        // Stopped, closing or the port gone: the checks after the loop end the load.
-        if (!WaitForLineRoom(w, 1)) break;
-        DoEventsNow();
-        if (w.bUnloaded) return;
+        // Stopped, unloading or the port gone: the checks after the loop end the load.
+        if (!co_await WaitForLineRoom(e, 1)) break;
+        co_await LetOthersRun(e);
+        if (e.bUnloaded) co_return;
         ++position;
         ++chunkCount;
-        if (!w.bLoadingResident) break;
-        w.label[3]->setText(LoaderStatus(request, chunks, position));
-        if (!w.bLoadingResident) break;
-        if (!Write(w, bytes.mid(position - 1, 1))) {
+        if (!e.bLoadingResident) break;
+        e.Show().statusLine = LoaderStatus(request, chunks, position);
+        if (!Write(e, bytes.substr(static_cast<std::size_t>(position - 1), 1))) {
             portLost = true;  // the device vanished: no further byte, no trailer
             break;
         }
-        if (!w.bLoadingResident) break;
+        if (!e.bLoadingResident) break;
         if (chunkCount == kChunkBytes) {
             ++chunks;
-            w.label[3]->setText(LoaderStatus(request, chunks, position));
+            e.Show().statusLine = LoaderStatus(request, chunks, position);
             chunkCount = 0;
-            w.Sleep(chunkDelay);  // the window is not serviced during the pause
+            co_await e.Sleep(chunkDelay);
         }
     }
-    DoEventsNow();
-    if (w.bUnloaded || portLost || !w.bLoadingResident) return;
+    co_await LetOthersRun(e);
+    if (e.bUnloaded || portLost || !e.bLoadingResident) co_return;
     // The trailer waits for the line like the file; a stop meanwhile ends it.
-    if (!WaitForLineRoom(w, 2) || !Write(w, QByteArray("\xAF\xAF", 2))) return;
-    const QByteArray zero(1, '\0');
+    if (!co_await WaitForLineRoom(e, 2) || !Write(e, std::string("\xAF\xAF", 2))) co_return;
+    const std::string zero(1, '\0');
     for (int i = 0; i < 253; ++i)
-        if (!WaitForLineRoom(w, 1) || !Write(w, zero)) return;
+        if (!co_await WaitForLineRoom(e, 1) || !Write(e, zero)) co_return;
 }
 
 }  // namespace corvane

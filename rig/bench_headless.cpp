@@ -1,79 +1,110 @@
 #include "rig/bench_headless.h"
 
+#include <fmt/core.h>
 #include <signal.h>
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
+#include <asio/io_context.hpp>
+#include <cstdio>
 #include <exception>
 
 #include "rig/bench_figures.h"
+#include "rig/child_process.h"
 #include "rig/loopback_host.h"
 #include "rig/proc_stats.h"
 #include "rig/pty_terminal.h"
-#include "rig/wait.h"
+#include "rig/temp_dir.h"
 
 namespace corvane::rig {
 
 namespace {
 
-void Run(const QString& binary) {
-    QTemporaryDir dir;
-    PtyTerminal terminal(dir.path(), 1);
-    LoopbackHost host;
-    if (!host.listening()) {
-        Line(QStringLiteral("headless: no loopback host: %1").arg(host.errorString()));
+constexpr double kTargetMiB = 6.0;
+
+// The libraries' file names, and whether any of them is Qt's.
+void LibraryLines(std::int64_t pid) {
+    const auto libraries = MappedLibraries(pid);
+    if (!libraries) {
+        Line("headless mapped libraries: cannot read them");
         return;
     }
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(v);
-    program.setProcessEnvironment(env);
-    program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.setStandardOutputFile(QProcess::nullDevice());
-    program.start(binary,
-                  {QStringLiteral("--headless"), QStringLiteral("--port"), terminal.linkPath(),
-                   QStringLiteral("--host"), QStringLiteral("127.0.0.1:%1").arg(host.port()),
-                   QStringLiteral("--resident-loaded")});
-    if (!program.waitForStarted(5000) || !host.waitForBytes(2, 10000)) {
-        Line(QStringLiteral("headless: %1 did not come up").arg(binary));
+    std::string names;
+    bool qt = false;
+    for (const std::string& path : *libraries) {
+        const std::string name = path.substr(path.rfind('/') + 1);
+        qt = qt || name.compare(0, 5, "libQt") == 0;
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    Line(fmt::format("headless maps {} shared libraries (no Qt library: {}): {}", libraries->size(),
+                     Verdict(!qt), names));
+}
+
+void Run(const std::string& binary) {
+    asio::io_context io;
+    TempDir dir;
+    PtyTerminal terminal(io, dir.path(), 1);
+    LoopbackHost host(io);
+    if (!host.listening()) {
+        Line("headless: no loopback host: " + host.errorString());
+        return;
+    }
+    // No display for the child, as on a box without one.
+    ChildProcess program(
+        io, binary,
+        {"--port", terminal.linkPath(), "--host", fmt::format("127.0.0.1:{}", host.port()),
+         "--resident-loaded"},
+        ChildProcess::Environment({"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}));
+    if (!host.waitForBytes(2, 10000)) {
+        Line(fmt::format("headless: {} did not come up", binary));
+        program.waitForExit(100);
+        std::fputs(program.err().c_str(), stderr);
         return;
     }
     host.takeReceived();
-    const qint64 pid = program.processId();
+    const std::int64_t pid = program.pid();
 
-    Idle(1000);  // past start-up
-    Line(QStringLiteral("headless idle CPU, both links open, no traffic: %1 % of one core over "
-                        "10 s")
-             .arg(IdleCpuPercent(10000, pid), 0, 'f', 2));
+    Idle(io, 1000);  // past start-up
+    Line(
+        fmt::format("headless idle CPU, both links open, no traffic: {:.2f} % of one core over "
+                    "10 s",
+                    IdleCpuPercent(io, 10000, pid)));
 
     constexpr int kSamples = 200;
-    const Latencies l = MeasureLatencies(terminal, host, kSamples);
-    Line(QStringLiteral("headless latency terminal->host: ") + LatencyText(l.toHost, kSamples));
-    Line(QStringLiteral("headless latency host->terminal: ") + LatencyText(l.toTerminal, kSamples));
-    Line(QStringLiteral("headless peak memory (VmHWM): %1 MiB")
-             .arg(static_cast<double>(VmKiB("VmHWM", pid).value_or(0)) / 1024.0, 0, 'f', 1));
+    const Latencies l = MeasureLatencies(io, terminal, host, kSamples);
+    Line("headless latency terminal->host: " + LatencyText(l.toHost, kSamples));
+    Line("headless latency host->terminal: " + LatencyText(l.toTerminal, kSamples));
 
-    ::kill(static_cast<pid_t>(pid), SIGTERM);
-    const bool ended = RunUntil([&] { return program.state() == QProcess::NotRunning; }, 10000);
+    constexpr int kBytes = 64 * 1024;
+    const Throughput t = MeasureThroughput(terminal, host, kBytes, pid);
+    Line(
+        fmt::format("headless throughput host->terminal, pty at full speed: {:.0f} bytes/s over "
+                    "{} bytes in {:.3f} s, {} (target >= 20000 bytes/s); CPU of the headless "
+                    "program {:.2f} % of one core",
+                    t.bytesPerSecond, kBytes, t.seconds,
+                    t.intact ? "all bytes intact" : "BYTES LOST OR CHANGED", t.cpuPercent));
+
+    const double peakMiB = static_cast<double>(VmKiB("VmHWM", pid).value_or(0)) / 1024.0;
+    Line(fmt::format("headless peak memory (VmHWM): {:.1f} MiB (target <= {:.0f} MiB: {})", peakMiB,
+                     kTargetMiB, Verdict(peakMiB > 0 && peakMiB <= kTargetMiB)));
+    LibraryLines(pid);
+
+    program.signal(SIGTERM);
+    const bool ended = program.waitForExit(10000);
     const bool closed = host.waitForDisconnect(5000);
-    Line(QStringLiteral("headless stop on SIGTERM: %1, status %2, host connection %3")
-             .arg(ended ? QStringLiteral("ended") : QStringLiteral("STILL RUNNING"))
-             .arg(ended ? program.exitCode() : -1)
-             .arg(closed ? QStringLiteral("closed") : QStringLiteral("STILL OPEN")));
-    if (!ended) {
-        program.kill();
-        program.waitForFinished(5000);
-    }
+    Line(fmt::format("headless stop on SIGTERM: {}, status {}, host connection {}",
+                     ended ? "ended" : "STILL RUNNING",
+                     ended ? program.exitCode().value_or(-1) : -1,
+                     closed ? "closed" : "STILL OPEN"));
+    // What it said on its standard error (its standard output is of no interest here).
+    std::fputs(program.err().c_str(), stderr);
 }
 
 }  // namespace
 
-void BenchHeadless(const QString& corvaneBinary) {
+void BenchHeadless(const std::string& headlessBinary) {
     try {
-        Run(corvaneBinary);
+        Run(headlessBinary);
     } catch (const std::exception& e) {
-        Line(QStringLiteral("headless: %1").arg(QString::fromLocal8Bit(e.what())));
+        Line(std::string("headless: ") + e.what());
     }
 }
 

@@ -2,16 +2,14 @@
 // program opens as its serial port through the link ports/comN under its folder.
 #pragma once
 
-#include <QByteArray>
-#include <QElapsedTimer>
-#include <QString>
-#include <QtGlobal>
+#include <asio/io_context.hpp>
+#include <chrono>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 #include <utility>
 #include <vector>
-
-class QSocketNotifier;
-class QTimer;
 
 namespace corvane::rig {
 
@@ -19,25 +17,25 @@ class PtyTerminal {
   public:
     // Makes the pty pair (master raw and non-blocking, slave raw), creates programDir/ports
     // and the link ports/comN -> slave device (an existing link is replaced). Throws
-    // std::runtime_error when any of this fails.
-    PtyTerminal(const QString& programDir, int portNumber);
+    // std::runtime_error when any of this fails. Its reads run on `io`.
+    PtyTerminal(asio::io_context& io, const std::string& programDir, int portNumber);
     // Closes the master and removes the link.
     ~PtyTerminal();
     PtyTerminal(const PtyTerminal&) = delete;
     PtyTerminal& operator=(const PtyTerminal&) = delete;
 
-    QString slavePath() const { return slavePath_; }
-    QString linkPath() const { return linkPath_; }
+    const std::string& slavePath() const { return slavePath_; }
+    const std::string& linkPath() const { return linkPath_; }
 
     // Writes all the bytes to the line, in order. When the program does not take them, waits
-    // (the event loop running) up to 10 s in all, then throws std::runtime_error.
-    void send(const QByteArray& bytes);
+    // (running the io_context) up to 10 s in all, then throws std::runtime_error.
+    void send(const std::string& bytes);
     // Everything received from the program since the last take (what waits on the master is
     // read first); the arrival record is kept.
-    QByteArray takeReceived();
-    // Runs the event loop for ms milliseconds, then returns takeReceived().
-    QByteArray readFor(int ms);
-    // Runs the event loop until at least n bytes have arrived since the last take, at most
+    std::string takeReceived();
+    // Runs the io_context for ms milliseconds, then returns takeReceived().
+    std::string readFor(int ms);
+    // Runs the io_context until at least n bytes have arrived since the last take, at most
     // timeoutMs; true when they did. Nothing is taken.
     bool waitForBytes(int n, int timeoutMs);
     // Bytes received and not yet taken.
@@ -57,14 +55,14 @@ class PtyTerminal {
     // once the kernel has moved them there).
     int unread() const;
     // Every character read off the line since construction.
-    qint64 readTotal() const { return readTotal_; }
+    std::int64_t readTotal() const { return readTotal_; }
 
     // Every byte received since construction (or the last clearArrivals), in order, with its
     // arrival time in milliseconds since construction.
-    const std::vector<std::pair<qint64, char>>& arrivals() const { return arrivals_; }
+    const std::vector<std::pair<std::int64_t, char>>& arrivals() const { return arrivals_; }
     void clearArrivals() { arrivals_.clear(); }
     // Milliseconds since construction, on the clock of arrivals().
-    qint64 elapsedMs() const { return clock_.elapsed(); }
+    std::int64_t elapsedMs() const;
 
     // Closes the master: the program's side of the line is hung up. What waits on the master
     // is read first. send() then throws; takeReceived() still returns what came before.
@@ -72,34 +70,35 @@ class PtyTerminal {
     bool isHungUp() const { return masterFd_ < 0; }
 
   private:
+    struct Watch;  // the master's read wait and the line's timer (asio)
+
     void drain();
-    // Takes what the line has sent since the last look; stops the look once it runs dry.
     void lineStep();
-    qint64 charTimeNs() const;
-    void take(const char* bytes, qsizetype n);
+    std::int64_t charTimeNs() const;
+    std::int64_t nowNs() const;
+    void take(const char* bytes, std::size_t n);
+    void armRead();
     void closeAll();
 
+    asio::io_context& io_;
     int masterFd_ = -1;
     // The rig keeps a descriptor of the slave open so that the program closing and reopening
     // its port never leaves the master without a slave (which would make it report a hang-up
     // of its own and lose what the terminal sent in between).
     int slaveFd_ = -1;
-    QString slavePath_;
-    QString linkPath_;
-    // The link's own inode. pts numbers are reused, and so are inode numbers: the link is
-    // removed only when no later terminal of this process took the path over and the inode
-    // is still the one made here (another process may have replaced it).
-    quint64 linkInode_ = 0;
-    QByteArray received_;
-    std::vector<std::pair<qint64, char>> arrivals_;
-    QElapsedTimer clock_;
-    QSocketNotifier* readNotifier_ = nullptr;
-    qint64 readTotal_ = 0;
+    std::string slavePath_;
+    std::string linkPath_;
+    std::uint64_t linkInode_ = 0;
+    std::string received_;
+    std::vector<std::pair<std::int64_t, char>> arrivals_;
+    std::chrono::steady_clock::time_point start_;
+    std::int64_t readTotal_ = 0;
     int baud_ = 0;
     double bitsPerChar_ = 10;
     std::function<double()> framing_;
-    qint64 lineFreeAt_ = 0;  // ns on clock_: when the line finished its last character
-    QTimer* lineTimer_ = nullptr;
+    std::int64_t lineFreeAt_ = 0;  // ns since start_: when the line finished its last character
+    bool lineRunning_ = false;
+    std::unique_ptr<Watch> watch_;
 };
 
 }  // namespace corvane::rig

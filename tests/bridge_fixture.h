@@ -1,99 +1,114 @@
-// A fresh window between a real pty (the terminal) and a real loopback host, for the tests
-// that drive the bridge end to end.
+// A fresh engine between a real pty (the terminal) and a real loopback host, all on the
+// test's own io_context, for the tests that drive the bridge end to end.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
+#include <asio/io_context.hpp>
+#include <functional>
+#include <initializer_list>
 #include <memory>
+#include <string>
+#include <vector>
 
-#include "app/lamp_label.h"
-#include "app/settings_controls.h"
-#include "app/w_host.h"
+#include "links/engine.h"
 #include "links/host_connection.h"
 #include "links/lamps.h"
 #include "links/serial_port.h"
 #include "links/terminal_port.h"
-#include "logs/text_utils.h"
 #include "relay/pump.h"
+#include "rig/engine_bridge.h"
 #include "rig/loopback_host.h"
 #include "rig/pty_terminal.h"
+#include "rig/temp_dir.h"
 #include "rig/wait.h"
-#include "rig/window_bridge.h"
 
 namespace corvane::testing {
 
 using rig::ChooseHost;
 
-inline QByteArray Bytes(std::initializer_list<int> values) {
-    QByteArray b;
-    for (int v : values) b.append(static_cast<char>(v));
+inline std::string Bytes(std::initializer_list<int> values) {
+    std::string b;
+    for (int v : values) b.push_back(static_cast<char>(v));
     return b;
 }
 
-inline QByteArray AllByteValues() {
-    QByteArray b;
-    for (int v = 0; v < 256; ++v) b.append(static_cast<char>(v));
+inline std::string AllByteValues() {
+    std::string b;
+    for (int v = 0; v < 256; ++v) b.push_back(static_cast<char>(v));
     return b;
 }
 
 class BridgeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        SetMessageHandler([this](const QString& m) { messages << m; });
-        w = std::make_unique<WHost>(dir.path());
-        w->NowSeconds = [this] { return clock; };
-        w->show();
-        terminal = std::make_unique<rig::PtyTerminal>(dir.path(), 1);
-        host = std::make_unique<rig::LoopbackHost>();
+        e = std::make_unique<Engine>(io, dir.path());
+        e->NowSeconds = [this] { return clock; };
+        e->AddListener(&recorder);
+        terminal = std::make_unique<rig::PtyTerminal>(io, dir.path(), 1);
+        host = std::make_unique<rig::LoopbackHost>(io);
         ASSERT_TRUE(host->listening());
-        ChooseHost(*w, QStringLiteral("Ludric"), host->port());
+        ChooseHost(*e, "Ludric", host->port());
     }
 
     void TearDown() override {
-        w.reset();
+        if (e) e->RemoveListener(&recorder);
+        e.reset();
         terminal.reset();
         host.reset();
-        SetMessageHandler({});
+    }
+
+    // Runs the io_context until cond() holds, at most ms; true when it did.
+    bool Run(const std::function<bool()>& cond, int ms = 5000) {
+        return rig::RunUntil(io, cond, ms);
+    }
+    // Runs a routine of the engine's to its end (bounded), as an operator's click would.
+    bool Await(const std::function<void(std::function<void()>)>& start, int ms = 35000) {
+        bool done = false;
+        start([&done] { done = true; });
+        return Run([&done] { return done; }, ms);
+    }
+    void Start() {
+        ASSERT_TRUE(Await([this](auto done) { e->Start(done); }));
+    }
+    void Stop() {
+        ASSERT_TRUE(Await([this](auto done) { e->Stop(done); }));
     }
 
     // Both links opened by double-clicks on their lamps, as the operator does.
     void OpenBothByLamps() {
-        QTest::mouseDClick(w->status_RS232, Qt::LeftButton);
-        ASSERT_TRUE(IsTerminalPortOpen(*w)) << messages.join('\n').toStdString();
-        QTest::mouseDClick(w->status_SSL, Qt::LeftButton);
-        ASSERT_TRUE(IsHostConnected(*w));
+        e->LampDoubleClick(false);
+        ASSERT_TRUE(Run([this] { return IsTerminalPortOpen(*e); })) << recorder.joined();
+        e->LampDoubleClick(true);
+        ASSERT_TRUE(Run([this] { return e->View().lampSSL == LampUp; }));
+        ASSERT_TRUE(IsHostConnected(*e));
         ASSERT_TRUE(host->waitForConnection(5000));
     }
 
     // The pump ticked by hand, so a test sees each tick; the links stay real.
     void PausePump() {
-        w->PumpWakes = false;
-        w->sTimer->stop();
+        e->PumpWakes = false;
+        StopPumpTimer(*e);
     }
     void Tick(int n = 1) {
-        for (int i = 0; i < n; ++i) sTimer_Timer(*w);
+        for (int i = 0; i < n; ++i) sTimer_Timer(*e);
     }
-    // The terminal reads at the pace of a real line, and the program sees the pty's backlog
+    // The terminal reads at the pace of a real line, and the engine sees the pty's backlog
     // as the device's output queue (the reader returned).
     SerialPort::OutputQueueReader TerminalReadsAt(int baud) {
-        return rig::ReadAtLineRate(*w, *terminal, baud);
+        return rig::ReadAtLineRate(*e, *terminal, baud);
     }
 
     // Lets bytes written on one side reach the other side's buffers without a tick.
-    void Settle(int ms = 30) { rig::RunFor(ms); }
+    void Settle(int ms = 30) { rig::RunFor(io, ms); }
 
-    QTemporaryDir dir;
-    qint64 clock = 1'000'000;
-    QStringList messages;
-    std::unique_ptr<WHost> w;
+    const std::vector<std::string>& messages() const { return recorder.messages; }
+
+    asio::io_context io;
+    rig::TempDir dir;
+    std::int64_t clock = 1'000'000;
+    rig::MessageRecorder recorder;
+    std::unique_ptr<Engine> e;
     std::unique_ptr<rig::PtyTerminal> terminal;
     std::unique_ptr<rig::LoopbackHost> host;
 };

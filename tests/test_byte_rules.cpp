@@ -1,12 +1,14 @@
 // The byte-level rules of the bridge, on canned byte strings.
 #include <gtest/gtest.h>
 
-#include <QRandomGenerator>
+#include <random>
+#include <string>
+#include <vector>
 
-#include "app/monitor_panel.h"
 #include "links/host_connection.h"
 #include "relay/host_data.h"
 #include "relay/login_keys.h"
+#include "relay/manual_send.h"
 #include "relay/pump.h"
 #include "resident/loader.h"
 
@@ -14,10 +16,34 @@ using namespace corvane;
 
 namespace {
 
-QByteArray Bytes(std::initializer_list<int> values) {
-    QByteArray b;
-    for (int v : values) b.append(static_cast<char>(v));
+std::string Bytes(std::initializer_list<int> values) {
+    std::string b;
+    for (int v : values) b.push_back(static_cast<char>(v));
     return b;
+}
+
+std::string Hex(const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : bytes) {
+        hex.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
+        hex.push_back(kDigits[static_cast<unsigned char>(c) & 15]);
+    }
+    return hex;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> fields;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1)
+        fields.push_back(text.substr(from, at - from));
+    fields.push_back(text.substr(from));
+    return fields;
+}
+
+// A number in 0 .. bound-1.
+int Bounded(std::mt19937& rng, int bound) {
+    return std::uniform_int_distribution<int>(0, bound - 1)(rng);
 }
 
 }  // namespace
@@ -27,19 +53,19 @@ TEST(HexLine, ReadsTokensSeparatedByBlanks) {
     EXPECT_EQ(ParseHexLine("1b 77 63"), Bytes({0x1B, 0x77, 0x63}));
     EXPECT_EQ(ParseHexLine("00FF"), Bytes({0xFF}));
     EXPECT_EQ(ParseHexLine("0 a Ff"), Bytes({0x00, 0x0A, 0xFF}));
-    EXPECT_EQ(ParseHexLine(""), QByteArray());
+    EXPECT_EQ(ParseHexLine(""), std::string());
 }
 
 TEST(HexLine, RefusesTheWholeLineOnABadToken) {
     for (const char* bad :
-         {"1b  77", " 0D", "0D ", "0G", "100", "0D\t0A", "x", "-1", "+1", "0x0D", "１"}) {
-        EXPECT_FALSE(ParseHexLine(QString::fromUtf8(bad)).has_value()) << bad;
+         {"1b  77", " 0D", "0D ", "0G", "100", "0D\t0A", "x", "-1", "+1", "0x0D", "\uFF11"}) {
+        EXPECT_FALSE(ParseHexLine(bad).has_value()) << bad;
     }
 }
 
 TEST(IacCleaning, FollowsThePairRule) {
     struct Case {
-        QByteArray in, out;
+        std::string in, out;
         bool pendingAfter;
     };
     const Case cases[] = {
@@ -52,8 +78,8 @@ TEST(IacCleaning, FollowsThePairRule) {
     };
     for (const Case& c : cases) {
         bool pending = false;
-        EXPECT_EQ(CleanIac(c.in, pending), c.out) << c.in.toHex().constData();
-        EXPECT_EQ(pending, c.pendingAfter) << c.in.toHex().constData();
+        EXPECT_EQ(CleanIac(c.in, pending), c.out) << Hex(c.in);
+        EXPECT_EQ(pending, c.pendingAfter) << Hex(c.in);
     }
 }
 
@@ -67,29 +93,29 @@ TEST(IacCleaning, CarriesAnUnpairedFFIntoTheNextEvent) {
 TEST(IacCleaning, MatchesAPlainModelOnRandomStreamsOfAnyLength) {
     // The model: over the whole stream, a run of k 0xFF gives k/2 of them and the pairing
     // restarts after every other byte.
-    QRandomGenerator rng(7);
+    std::mt19937 rng(7);
     for (int round = 0; round < 200; ++round) {
-        QByteArray stream;
-        const int n = 1 + rng.bounded(round < 190 ? 64 : 70000);
+        std::string stream;
+        const int n = 1 + Bounded(rng, round < 190 ? 64 : 70000);
         for (int i = 0; i < n; ++i)
-            stream.append(rng.bounded(3) == 0 ? '\xFF' : static_cast<char>(rng.bounded(256)));
-        QByteArray expected;
+            stream.push_back(Bounded(rng, 3) == 0 ? '\xFF' : static_cast<char>(Bounded(rng, 256)));
+        std::string expected;
         int run = 0;
         for (char c : stream) {
             if (static_cast<unsigned char>(c) == 0xFF) {
-                if (++run % 2 == 0) expected.append(c);
+                if (++run % 2 == 0) expected.push_back(c);
             } else {
                 run = 0;
-                expected.append(c);
+                expected.push_back(c);
             }
         }
         // Split into events at random points: the result must not depend on the split.
-        QByteArray got;
+        std::string got;
         bool pending = false;
-        int at = 0;
+        std::size_t at = 0;
         while (at < stream.size()) {
-            const int len = 1 + rng.bounded(static_cast<int>(stream.size()) - at);
-            got += CleanIac(stream.mid(at, len), pending);
+            const std::size_t len = 1 + Bounded(rng, static_cast<int>(stream.size() - at));
+            got += CleanIac(stream.substr(at, len), pending);
             at += len;
         }
         ASSERT_EQ(got, expected) << "round " << round;
@@ -111,7 +137,7 @@ TEST(LoadFileRequest, IsExactlyFourCharactersWithAnUpperCaseL) {
     EXPECT_EQ(LoadFileRequestOf("L05x"), 5);
     EXPECT_EQ(LoadFileRequestOf("L7zq"), 7);
     EXPECT_EQ(LoadFileRequestOf("Labc"), 0);
-    EXPECT_EQ(LoadFileRequestOf(QByteArray("L12\0", 4)), 12);
+    EXPECT_EQ(LoadFileRequestOf(std::string("L12\0", 4)), 12);
     EXPECT_FALSE(LoadFileRequestOf("l05x").has_value());
     EXPECT_FALSE(LoadFileRequestOf("L05").has_value());
     EXPECT_FALSE(LoadFileRequestOf("L05xy").has_value());
@@ -138,32 +164,32 @@ TEST(HostEntry, PortFieldMustBeAPortNumber) {
     EXPECT_EQ(HostPortOf("8105"), 8105);
     EXPECT_EQ(HostPortOf(" 23 "), 23);
     EXPECT_EQ(HostPortOf("65535"), 65535);
-    QString why;
+    std::string why;
     for (const char* bad : {"", "0", "65536", "99999999999999", "80a", "-1", "8.5"}) {
         why.clear();
         EXPECT_FALSE(HostPortOf(bad, &why).has_value()) << bad;
-        EXPECT_FALSE(why.isEmpty()) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
     }
 }
 
 TEST(HostEntry, PresetsKeepTheirOrderAndFields) {
-    const QStringList presets = SystemPresets();
-    ASSERT_EQ(presets.size(), 4);
-    const QString names[] = {"cyber1", "cyber1", "novanet", "Ludric"};
-    const QString ports[] = {"8005", "5004", "23", "8105"};
+    const std::vector<std::string> presets = SystemPresets();
+    ASSERT_EQ(presets.size(), 4u);
+    const std::string names[] = {"cyber1", "cyber1", "novanet", "Ludric"};
+    const std::string ports[] = {"8005", "5004", "23", "8105"};
     for (int i = 0; i < 4; ++i) {
-        const QStringList f = presets[i].split(':');
-        ASSERT_GE(f.size(), 3);
+        const std::vector<std::string> f = Split(presets[i], ':');
+        ASSERT_GE(f.size(), 3u);
         EXPECT_EQ(f[0], names[i]);
         EXPECT_EQ(f[2], ports[i]);
     }
-    EXPECT_EQ(presets[3].split(':').size(), 5);
-    EXPECT_EQ(presets[3].split(':')[1], "localhost");
+    EXPECT_EQ(Split(presets[3], ':').size(), 5u);
+    EXPECT_EQ(Split(presets[3], ':')[1], "localhost");
 }
 
 TEST(LoginKey, ReplacesTheBufferOnlyForKnownModes) {
-    EXPECT_EQ(LoginKey("next"), QByteArray("\x0D", 1));
-    EXPECT_EQ(LoginKey("stop1"), QByteArray("\x11", 1));
+    EXPECT_EQ(LoginKey("next"), std::string("\x0D", 1));
+    EXPECT_EQ(LoginKey("stop1"), std::string("\x11", 1));
     EXPECT_FALSE(LoginKey("").has_value());
     EXPECT_FALSE(LoginKey("Next").has_value());
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "links/line_settings.h"
 
 using corvane::FormatLineSettings;
@@ -8,14 +11,14 @@ using corvane::Parity;
 using corvane::ParseLineSettings;
 
 TEST(LineSettings, ReadsTheTwoSettingsTheProgramUses) {
-    const auto even = ParseLineSettings(QStringLiteral("2400,e,7,1"));
+    const auto even = ParseLineSettings("2400,e,7,1");
     ASSERT_TRUE(even.has_value());
     EXPECT_EQ(even->baud, 2400);
     EXPECT_EQ(even->parity, Parity::Even);
     EXPECT_EQ(even->dataBits, 7);
     EXPECT_EQ(even->stopHalves, 2);
 
-    const auto odd = ParseLineSettings(QStringLiteral("2400,o,8,1"));
+    const auto odd = ParseLineSettings("2400,o,8,1");
     ASSERT_TRUE(odd.has_value());
     EXPECT_EQ(odd->parity, Parity::Odd);
     EXPECT_EQ(odd->dataBits, 8);
@@ -26,33 +29,32 @@ TEST(LineSettings, ReadsEveryParityEitherCaseStopBitsAndBlanks) {
                                                        {"o", Parity::Odd},   {"M", Parity::Mark},
                                                        {"s", Parity::Space}, {"N", Parity::None}};
     for (const auto& [letter, parity] : parities) {
-        const auto s = ParseLineSettings(QStringLiteral("9600,%1,8,1").arg(QLatin1String(letter)));
+        const auto s = ParseLineSettings(std::string("9600,") + letter + ",8,1");
         ASSERT_TRUE(s.has_value()) << letter;
         EXPECT_EQ(s->parity, parity) << letter;
     }
-    EXPECT_EQ(ParseLineSettings(QStringLiteral("300,n,5,1.5"))->stopHalves, 3);
-    EXPECT_EQ(ParseLineSettings(QStringLiteral("300,n,6,2"))->stopHalves, 4);
-    const auto blanks = ParseLineSettings(QStringLiteral(" 1200 , e , 7 , 2 "));
+    EXPECT_EQ(ParseLineSettings("300,n,5,1.5")->stopHalves, 3);
+    EXPECT_EQ(ParseLineSettings("300,n,6,2")->stopHalves, 4);
+    const auto blanks = ParseLineSettings(" 1200 , e , 7 , 2 ");
     ASSERT_TRUE(blanks.has_value());
     EXPECT_EQ(*blanks, (LineSettings{1200, Parity::Even, 7, 4}));
-    EXPECT_TRUE(ParseLineSettings(QStringLiteral("50,n,8,1")).has_value());
-    EXPECT_TRUE(ParseLineSettings(QStringLiteral("4000000,n,8,1")).has_value());
-    EXPECT_TRUE(ParseLineSettings(QStringLiteral("115200,n,8,1")).has_value());
+    const auto tabs = ParseLineSettings("\t2400\t,\te\t,7\r\n,1\n");
+    ASSERT_TRUE(tabs.has_value());
+    EXPECT_EQ(*tabs, (LineSettings{2400, Parity::Even, 7, 2}));
+    EXPECT_TRUE(ParseLineSettings("50,n,8,1").has_value());
+    EXPECT_TRUE(ParseLineSettings("4000000,n,8,1").has_value());
+    EXPECT_TRUE(ParseLineSettings("115200,n,8,1").has_value());
 }
 
 TEST(LineSettings, FormatsAndReadsBack) {
-    EXPECT_EQ(FormatLineSettings(LineSettings{2400, Parity::Even, 7, 2}),
-              QStringLiteral("2400,e,7,1"));
-    EXPECT_EQ(FormatLineSettings(LineSettings{2400, Parity::Odd, 8, 2}),
-              QStringLiteral("2400,o,8,1"));
-    EXPECT_EQ(FormatLineSettings(LineSettings{110, Parity::Mark, 5, 3}),
-              QStringLiteral("110,m,5,1.5"));
-    EXPECT_EQ(FormatLineSettings(LineSettings{19200, Parity::Space, 6, 4}),
-              QStringLiteral("19200,s,6,2"));
-    EXPECT_EQ(FormatLineSettings(LineSettings{}), QStringLiteral("9600,n,8,1"));
+    EXPECT_EQ(FormatLineSettings(LineSettings{2400, Parity::Even, 7, 2}), "2400,e,7,1");
+    EXPECT_EQ(FormatLineSettings(LineSettings{2400, Parity::Odd, 8, 2}), "2400,o,8,1");
+    EXPECT_EQ(FormatLineSettings(LineSettings{110, Parity::Mark, 5, 3}), "110,m,5,1.5");
+    EXPECT_EQ(FormatLineSettings(LineSettings{19200, Parity::Space, 6, 4}), "19200,s,6,2");
+    EXPECT_EQ(FormatLineSettings(LineSettings{}), "9600,n,8,1");
     for (const char* text :
          {"2400,e,7,1", "2400,o,8,1", "110,m,5,1.5", "19200,s,6,2", "9600,n,8,1"})
-        EXPECT_EQ(FormatLineSettings(*ParseLineSettings(QLatin1String(text))), QLatin1String(text));
+        EXPECT_EQ(FormatLineSettings(*ParseLineSettings(text)), text);
 }
 
 TEST(LineSettings, RejectsEveryBadFormWithAReason) {
@@ -84,23 +86,37 @@ TEST(LineSettings, RejectsEveryBadFormWithAReason) {
         "2400;e;7;1",                  // wrong separator
         "2400 e 7 1",                  // no separator
         "2400,e,7,1x",                 // junk
+        "24 00,e,7,1",                 // a blank inside a field
     };
     for (const char* text : bad) {
-        QString why;
-        EXPECT_FALSE(ParseLineSettings(QLatin1String(text), &why).has_value()) << text;
-        EXPECT_FALSE(why.isEmpty()) << text;
+        std::string why;
+        EXPECT_FALSE(ParseLineSettings(text, &why).has_value()) << text;
+        EXPECT_FALSE(why.empty()) << text;
     }
-    EXPECT_FALSE(ParseLineSettings(QStringLiteral("2400,e,7")).has_value());  // no why given
+    EXPECT_FALSE(ParseLineSettings("2400,e,7").has_value());  // no why given
+    // A NUL inside the text is a character like any other, not its end.
+    EXPECT_FALSE(ParseLineSettings(std::string("2400,e,7,1\0", 11)).has_value());
 }
 
 TEST(LineSettings, ReasonsNameTheField) {
-    QString why;
-    ParseLineSettings(QStringLiteral("2401,e,7,1"), &why);
-    EXPECT_TRUE(why.contains(QStringLiteral("baud"))) << why.toStdString();
-    ParseLineSettings(QStringLiteral("2400,q,7,1"), &why);
-    EXPECT_TRUE(why.contains(QStringLiteral("parity"))) << why.toStdString();
-    ParseLineSettings(QStringLiteral("2400,e,9,1"), &why);
-    EXPECT_TRUE(why.contains(QStringLiteral("data bits"))) << why.toStdString();
-    ParseLineSettings(QStringLiteral("2400,e,7,3"), &why);
-    EXPECT_TRUE(why.contains(QStringLiteral("stop bits"))) << why.toStdString();
+    std::string why;
+    ParseLineSettings("2401,e,7,1", &why);
+    EXPECT_NE(why.find("baud"), std::string::npos) << why;
+    ParseLineSettings("2400,q,7,1", &why);
+    EXPECT_NE(why.find("parity"), std::string::npos) << why;
+    ParseLineSettings("2400,e,9,1", &why);
+    EXPECT_NE(why.find("data bits"), std::string::npos) << why;
+    ParseLineSettings("2400,e,7,3", &why);
+    EXPECT_NE(why.find("stop bits"), std::string::npos) << why;
+    // The texts the operator sees, as they always read.
+    ParseLineSettings("2400,e,7", &why);
+    EXPECT_EQ(why,
+              "\"2400,e,7\" has 3 field(s); line settings are baud rate, parity, data bits and "
+              "stop bits, e.g. \"2400,e,7,1\"");
+    ParseLineSettings("", &why);
+    EXPECT_EQ(why, "no line settings given (expected e.g. \"2400,e,7,1\")");
+    ParseLineSettings("1234,e,7,1", &why);
+    EXPECT_EQ(why,
+              "baud rate 1234 is not supported (standard rates 50 to 4000000, e.g. 1200, "
+              "2400, 9600)");
 }

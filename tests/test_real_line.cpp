@@ -1,12 +1,18 @@
 // The bridge on a line as slow as a real terminal's: the rig's terminal reads at 2400 baud and
-// the program sees what the pty holds as the device's output queue. Also the two bounds of
+// the engine sees what the pty holds as the device's output queue. Also the two bounds of
 // a slow or silent peer, and the pump asleep when nothing waits.
-#include <QCheckBox>
-#include <QPlainTextEdit>
+#include <algorithm>
+#include <asio/executor_work_guard.hpp>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <string>
 
 #include "links/host_socket.h"
 #include "links/serial_port.h"
 #include "relay/bounds.h"
+#include "resident/loader.h"
 #include "tests/bridge_fixture.h"
 
 using namespace corvane;
@@ -15,45 +21,72 @@ using namespace corvane::testing;
 namespace {
 
 // No 0xFF (the pair rule would change it), no 0x01 or 0x11.
-QByteArray Pattern(qsizetype size, int seed) {
-    QByteArray b(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i) {
-        int v = static_cast<int>((i * 7 + i / 251 + seed) % 250) + 2;
+std::string Pattern(std::size_t size, int seed) {
+    std::string b(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        int v = static_cast<int>((i * 7 + i / 251 + static_cast<std::size_t>(seed)) % 250) + 2;
         if (v == 0x11) v = 0x12;
         b[i] = static_cast<char>(v);
     }
     return b;
 }
 
+std::size_t CountOf(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos;
+         at = text.find(part, at + part.size()))
+        ++n;
+    return n;
+}
+
+using Clock = std::chrono::steady_clock;
+
 }  // namespace
 
 class RealLine : public BridgeTest {
   protected:
-    int Room() const { return LineRoom(w->Comm->Baud(), ToTerminalSlice); }
-    // The most the line has held unsent, looked at every event round.
-    int peakQueue = 0;
-    void WatchQueue() {
-        auto* look = new QTimer(w.get());
-        QObject::connect(look, &QTimer::timeout, w.get(),
-                         [this] { peakQueue = std::max(peakQueue, w->Comm->OutBufferCount()); });
-        look->start(1);
+    int Room() const { return LineRoom(e->Comm.Baud(), ToTerminalSlice); }
+
+    // The pump neither ticks nor waits for line room.
+    bool Asleep() const { return !e->sTimerActive && !e->LineRoomWakeActive; }
+
+    // Runs the io_context one handler at a time until cond() holds (at most ms), calling
+    // `look` after each handler and counting the pump's ticks: every tick moves nextTick on,
+    // and no handler runs more than one.
+    bool RunWatching(const std::function<bool()>& cond, int ms, const std::function<void()>& look,
+                     int* ticks = nullptr) {
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+        auto work = asio::make_work_guard(io);
+        while (!cond()) {
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) return cond();
+            const Clock::time_point beat = e->nextTick;
+            if (io.stopped()) io.restart();
+            io.run_one_for(std::min<Clock::duration>(std::chrono::milliseconds(5), deadline - now));
+            if (ticks && e->nextTick != beat) ++*ticks;
+            look();
+        }
+        return true;
     }
+
+    // The most the line has held unsent, looked at after every handler.
+    void LookAtQueue() { peakQueue = std::max(peakQueue, e->Comm.OutBufferCount()); }
+    int peakQueue = 0;
 };
 
 TEST_F(RealLine, AHostBurstAt2400BaudArrivesWholeInOrderAtTheLinesPace) {
     OpenBothByLamps();
     TerminalReadsAt(2400);
-    WatchQueue();
-    int wakeUps = 0;
-    for (QTimer* t : {w->sTimer, w->LineRoomWake})
-        QObject::connect(t, &QTimer::timeout, w.get(), [&wakeUps] { ++wakeUps; });
     terminal->takeReceived();
     terminal->clearArrivals();
     // About 25 s of line time: long enough that an unpaced pump would have handed it all
     // over within the first second.
-    const QByteArray burst = Pattern(6 * 1024, 1);
+    const std::string burst = Pattern(6 * 1024, 1);
     host->send(burst);
-    ASSERT_TRUE(terminal->waitForBytes(static_cast<int>(burst.size()), 60000));
+    int wakeUps = 0;
+    ASSERT_TRUE(
+        RunWatching([&] { return terminal->receivedCount() >= static_cast<int>(burst.size()); },
+                    60000, [this] { LookAtQueue(); }, &wakeUps));
     EXPECT_EQ(terminal->takeReceived(), burst);
 
     // Never more than the bound on the line; the rest waited in the pump's buffer.
@@ -61,10 +94,10 @@ TEST_F(RealLine, AHostBurstAt2400BaudArrivesWholeInOrderAtTheLinesPace) {
     const auto& a = terminal->arrivals();
     const double seconds = static_cast<double>(a.back().first - a.front().first) / 1000.0;
     EXPECT_GE(seconds, 0.8 * static_cast<double>(burst.size()) / 240.0);
-    RecordProperty("seconds_for_6KiB_at_2400", QString::number(seconds).toStdString());
+    RecordProperty("seconds_for_6KiB_at_2400", std::to_string(seconds));
     // While the line is full the pump sleeps until it has room, rather than look every
     // millisecond (which would be some 25,000 ticks here).
-    EXPECT_LT(wakeUps, burst.size() / 4);
+    EXPECT_LT(wakeUps, static_cast<int>(burst.size() / 4));
     RecordProperty("pump_wake_ups", wakeUps);
 }
 
@@ -77,13 +110,13 @@ TEST_F(RealLine, AFlushKeyAt2400BaudStopsTheScreenWithinTheBound) {
     clock += 5;  // the terminal has been silent: its next key is looked at
     terminal->send(Bytes({0x11}));
     const int before = terminal->receivedCount();
-    rig::RunFor(3000);
+    Settle(3000);
     const int after = terminal->receivedCount() - before;
     RecordProperty("bytes_after_flush_key", after);
     // What was on the line, one more slice, and the character being sent as the key came.
     EXPECT_LE(after, Room() + ToTerminalSlice + 2);
-    EXPECT_TRUE(w->sToTerminal.isEmpty());
-    EXPECT_EQ(w->Comm->OutBufferCount(), 0);
+    EXPECT_TRUE(e->sToTerminal.empty());
+    EXPECT_EQ(e->Comm.OutBufferCount(), 0);
 
     // The host's later output flows again.
     terminal->takeReceived();
@@ -95,19 +128,22 @@ TEST_F(RealLine, AFlushKeyAt2400BaudStopsTheScreenWithinTheBound) {
 TEST_F(RealLine, AHostFasterThanTheTerminalIsHeldBackNotDropped) {
     OpenBothByLamps();
     PausePump();  // the terminal takes nothing while the host sends
-    qsizetype peak = 0;
-    QObject::connect(w->SSL, &HostSocket::DataIn, w.get(),
-                     [&] { peak = std::max(peak, w->sToTerminal.size()); });
-    const QByteArray burst = Pattern(1 << 20, 3);
+    std::size_t peak = 0;
+    auto engine = e->SSL.DataIn;
+    e->SSL.DataIn = [&, engine](const std::string& text, bool endOfLine) {
+        engine(text, endOfLine);
+        peak = std::max(peak, e->sToTerminal.size());
+    };
+    const std::string burst = Pattern(1 << 20, 3);
     host->send(burst);
-    ASSERT_TRUE(rig::RunUntil([&] { return !w->SSL->AcceptData(); }, 10000));
-    rig::RunFor(200);
+    ASSERT_TRUE(Run([&] { return !e->SSL.AcceptData(); }, 10000));
+    Settle(200);
     EXPECT_LE(peak, kToTerminalHigh + 64 * 1024);
-    EXPECT_FALSE(w->SSL->AcceptData());
+    EXPECT_FALSE(e->SSL.AcceptData());
 
     // Taken again below half, and every byte arrives in order.
-    QByteArray got;
-    ASSERT_TRUE(rig::RunUntil(
+    std::string got;
+    ASSERT_TRUE(Run(
         [&] {
             Tick(200);
             got += terminal->takeReceived();
@@ -119,68 +155,146 @@ TEST_F(RealLine, AHostFasterThanTheTerminalIsHeldBackNotDropped) {
 }
 
 TEST_F(RealLine, AHostThatNeverReadsKeepsMemoryBoundedAndTheDropIsLoggedOnce) {
-    w->x_log->setChecked(true);
+    e->SetLogToFile(true);
     OpenBothByLamps();
     host->setReading(false);
-    QByteArray typed;
-    qint64 heldPeak = 0, pendingPeak = 0;
+    std::string typed;
+    std::int64_t heldPeak = 0, pendingPeak = 0;
     // Type until the bridge drops: first the system's buffers fill, then the socket's, then
     // what the bridge holds.
-    for (int i = 0; i < 64 && w->nHostDropped < (1 << 20); ++i) {
-        const QByteArray piece = Pattern(128 * 1024, i);
+    for (int i = 0; i < 64 && e->nHostDropped < (1 << 20); ++i) {
+        const std::string piece = Pattern(128 * 1024, i);
         terminal->send(piece);
         typed += piece;
-        rig::RunFor(5);
-        heldPeak = std::max<qint64>(heldPeak, w->sToHost.size());
-        pendingPeak = std::max(pendingPeak, w->SSL->BytesToWrite());
+        Settle(5);
+        heldPeak = std::max<std::int64_t>(heldPeak, static_cast<std::int64_t>(e->sToHost.size()));
+        pendingPeak = std::max(pendingPeak, e->SSL.BytesToWrite());
     }
-    ASSERT_GT(w->nHostDropped, 0);
-    EXPECT_LE(heldPeak, kToHostHeld + 128 * 1024);
-    EXPECT_LE(pendingPeak, kHostPendingMax + kToHostHeld + 128 * 1024);
-    EXPECT_EQ(w->t_CommLog->toPlainText().count("host not reading"), 0);  // still going on
+    ASSERT_GT(e->nHostDropped, 0);
+    EXPECT_LE(heldPeak, static_cast<std::int64_t>(kToHostHeld + 128 * 1024));
+    EXPECT_LE(pendingPeak, kHostPendingMax + static_cast<std::int64_t>(kToHostHeld + 128 * 1024));
+    EXPECT_EQ(CountOf(e->View().commPane, "host not reading"), 0u);  // still going on
 
     // The host reads again: the episode ends with one line, and what it got is what was
     // typed with one gap of exactly the bytes the line names.
-    const qint64 dropped = w->nHostDropped;
+    const std::int64_t dropped = e->nHostDropped;
     host->setReading(true);
-    ASSERT_TRUE(host->waitForBytes(static_cast<int>(typed.size() - dropped), 30000));
-    rig::RunFor(100);
-    const QString log = w->t_CommLog->toPlainText();
-    EXPECT_EQ(log.count("host not reading"), 1) << log.toStdString();
-    EXPECT_TRUE(log.contains(QString("host not reading: %1 bytes dropped").arg(dropped)));
-    const QByteArray got = host->received();
-    ASSERT_EQ(got.size(), typed.size() - dropped);
-    qsizetype same = 0;
+    ASSERT_TRUE(host->waitForBytes(
+        static_cast<int>(static_cast<std::int64_t>(typed.size()) - dropped), 30000));
+    Settle(100);
+    const std::string& log = e->View().commPane;
+    EXPECT_EQ(CountOf(log, "host not reading"), 1u) << log;
+    EXPECT_NE(log.find("host not reading: " + std::to_string(dropped) + " bytes dropped"),
+              std::string::npos)
+        << log;
+    const std::string got = host->received();
+    ASSERT_EQ(static_cast<std::int64_t>(got.size()),
+              static_cast<std::int64_t>(typed.size()) - dropped);
+    std::size_t same = 0;
     while (same < got.size() && got[same] == typed[same]) ++same;
-    EXPECT_TRUE(got.mid(same) == typed.mid(same + dropped)) << "more than one gap";
+    EXPECT_TRUE(got.substr(same) == typed.substr(same + static_cast<std::size_t>(dropped)))
+        << "more than one gap";
 }
 
 TEST_F(RealLine, ThePumpSleepsWhenNothingWaitsAndWakesForEitherSide) {
     OpenBothByLamps();
-    ASSERT_TRUE(rig::RunUntil([&] { return !w->sTimer->isActive(); }, 5000));
-    rig::RunFor(100);
-    EXPECT_FALSE(w->sTimer->isActive());
+    ASSERT_TRUE(Run([&] { return Asleep(); }));
+    Settle(100);
+    EXPECT_TRUE(Asleep());
 
     host->takeReceived();
     terminal->send("k");
     ASSERT_TRUE(host->waitForBytes(1, 5000));
     EXPECT_EQ(host->takeReceived(), "k");
-    ASSERT_TRUE(rig::RunUntil([&] { return !w->sTimer->isActive(); }, 5000));
+    ASSERT_TRUE(Run([&] { return Asleep(); }));
 
     terminal->takeReceived();
     host->send("h");
     ASSERT_TRUE(terminal->waitForBytes(1, 5000));
     EXPECT_EQ(terminal->takeReceived(), "h");
-    ASSERT_TRUE(rig::RunUntil([&] { return !w->sTimer->isActive(); }, 5000));
+    ASSERT_TRUE(Run([&] { return Asleep(); }));
 
     // A key typed while it sleeps is still looked at: the first key sets the login mode.
-    CloseTerminalPort(*w);
-    OpenTerminalPort(*w);
-    ASSERT_TRUE(rig::RunUntil([&] { return !w->sTimer->isActive(); }, 5000));
+    CloseTerminalPort(*e);
+    bool opened = false;
+    e->Spawn([this, &opened]() -> asio::awaitable<void> {
+        co_await OpenTerminalPort(*e);
+        opened = true;
+    });
+    ASSERT_TRUE(Run([&] { return opened; }));
+    ASSERT_TRUE(IsTerminalPortOpen(*e));
+    ASSERT_TRUE(Run([&] { return Asleep(); }));
     clock += 5;
     terminal->send(Bytes({0x0D}));
-    ASSERT_TRUE(rig::RunUntil([&] { return w->l_loginMode->text() == "next"; }, 5000));
-    EXPECT_EQ(w->l_milestone->text(), "C");
+    ASSERT_TRUE(Run([&] { return e->View().loginMode == "next"; }));
+    EXPECT_EQ(e->View().milestone, "C");
     ASSERT_TRUE(host->waitForBytes(1, 5000));
     EXPECT_EQ(host->takeReceived(), "\r");
+}
+
+// Both links open and nothing said on either: no handler at all runs, so the idle bridge
+// costs the machine nothing; and it still wakes for the next key.
+TEST_F(RealLine, TheIdleEngineWithBothLinksOpenRunsNoHandlerForASecond) {
+    OpenBothByLamps();
+    ASSERT_TRUE(Run([&] { return Asleep(); }));
+    Settle(200);
+    ASSERT_TRUE(Asleep());
+
+    auto work = asio::make_work_guard(io);  // so the second is waited out, not skipped
+    if (io.stopped()) io.restart();
+    const Clock::time_point start = Clock::now();
+    const std::size_t handlers = io.run_for(std::chrono::seconds(1));
+    EXPECT_EQ(handlers, 0u);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_TRUE(Asleep());
+    EXPECT_TRUE(IsTerminalPortOpen(*e));
+    EXPECT_TRUE(IsHostConnected(*e));
+
+    terminal->send("k");
+    ASSERT_TRUE(host->waitForBytes(1, 5000));
+    EXPECT_EQ(host->takeReceived(), "k");
+}
+
+// The load goes out at 2400,o,8,1; the line goes back to 2400,e,7,1 for the host only once its
+// last character has left the line: a switch while the trailer is still on its way would send
+// its end at the wrong framing.
+TEST_F(RealLine, TheLoadsSwitchBackTo7E1ComesOnlyAfterItsLastBytesLeftTheLine) {
+    const std::string file = Pattern(300, 4);
+    const std::string all = file + "\xAF\xAF" + std::string(253, '\0');
+    {
+        std::ofstream f(LoadFilePath(dir.path(), 5), std::ios::binary);
+        f << file;
+        ASSERT_TRUE(f);
+    }
+    e->SetChunkDelay(5);
+    TerminalReadsAt(2400);
+    bool done = false;
+    e->Start([&done] { done = true; });
+    ASSERT_TRUE(Run([&] { return e->nLoadFileRequest == -1; }));
+    Settle(50);
+    const std::int64_t base = terminal->readTotal();
+    terminal->send("L05x");
+
+    bool sawLoad = false;
+    std::string settingsAtEnd;       // when the terminal got the trailer's last character
+    std::int64_t readAtSwitch = -1;  // what the terminal had got when the line switched back
+    const auto total = static_cast<std::int64_t>(all.size());
+    ASSERT_TRUE(RunWatching([&] { return done; }, 60000,
+                            [&] {
+                                const std::string& settings = e->Comm.Settings();
+                                const std::int64_t got = terminal->readTotal() - base;
+                                sawLoad = sawLoad || settings == "2400,o,8,1";
+                                if (settingsAtEnd.empty() && got >= total) settingsAtEnd = settings;
+                                if (sawLoad && readAtSwitch < 0 && settings == "2400,e,7,1")
+                                    readAtSwitch = got;
+                            }));
+    EXPECT_TRUE(sawLoad);
+    EXPECT_EQ(settingsAtEnd, "2400,o,8,1");
+    EXPECT_EQ(readAtSwitch, total);
+    EXPECT_EQ(e->Comm.Settings(), "2400,e,7,1");
+    EXPECT_TRUE(terminal->takeReceived() == all);
+
+    EXPECT_TRUE(IsHostConnected(*e));
+    ASSERT_TRUE(host->waitForBytes(2, 5000));
+    EXPECT_EQ(host->takeReceived(), "\r\r");
 }

@@ -1,17 +1,27 @@
 // The relay pump and the host data path, between a real pty and a real loopback host.
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
+#include <functional>
 
-#include "links/host_socket.h"
-#include "links/serial_port.h"
 #include "relay/host_data.h"
 #include "tests/bridge_fixture.h"
 
 using namespace corvane;
 using namespace corvane::testing;
 
-using Relay = BridgeTest;
+class Relay : public BridgeTest {
+  protected:
+    // A double-click on a lamp, run to its end.
+    bool DoubleClick(bool ssl) {
+        return Await([&](std::function<void()> done) {
+            e->Spawn([this, ssl, done]() -> asio::awaitable<void> {
+                if (ssl)
+                    co_await status_SSL_DblClick(*e);
+                else
+                    co_await status_RS232_DblClick(*e);
+                done();
+            });
+        });
+    }
+};
 
 TEST_F(Relay, EveryByteTypedReachesTheHostUnchangedOneTickLate) {
     OpenBothByLamps();
@@ -21,39 +31,39 @@ TEST_F(Relay, EveryByteTypedReachesTheHostUnchangedOneTickLate) {
     terminal->send(AllByteValues());
     Settle();
     Tick();
-    EXPECT_EQ(w->sToHost, AllByteValues());  // read in this tick, sent in the next
+    EXPECT_EQ(e->sToHost, AllByteValues());  // read in this tick, sent in the next
     Settle();
-    EXPECT_TRUE(host->received().isEmpty());
+    EXPECT_TRUE(host->received().empty());
     Tick();
-    EXPECT_TRUE(w->sToHost.isEmpty());
+    EXPECT_TRUE(e->sToHost.empty());
     ASSERT_TRUE(host->waitForBytes(256, 5000));
     EXPECT_EQ(host->takeReceived(), AllByteValues());
 }
 
 TEST_F(Relay, InputWhileTheHostIsDownIsConsumedAndDropped) {
-    QTest::mouseDClick(w->status_RS232, Qt::LeftButton);
-    ASSERT_TRUE(IsTerminalPortOpen(*w));
+    ASSERT_TRUE(DoubleClick(false));
+    ASSERT_TRUE(IsTerminalPortOpen(*e));
     PausePump();
     terminal->send("hello");
     Settle();
     Tick(2);
-    EXPECT_TRUE(w->sToHost.isEmpty());
-    EXPECT_EQ(w->Comm->InBufferCount(), 0);
+    EXPECT_TRUE(e->sToHost.empty());
+    EXPECT_EQ(e->Comm.InBufferCount(), 0);
     // Connecting later does not bring the old input back.
-    QTest::mouseDClick(w->status_SSL, Qt::LeftButton);
+    ASSERT_TRUE(DoubleClick(true));
     ASSERT_TRUE(host->waitForConnection(5000));
     Tick(3);
     Settle(100);
-    EXPECT_TRUE(host->received().isEmpty());
+    EXPECT_TRUE(host->received().empty());
 }
 
 TEST_F(Relay, LargeTerminalInputIsRelayedWholeAndInOrder) {
     OpenBothByLamps();
-    QByteArray big;
-    for (int i = 0; i < 200000; ++i) big.append(static_cast<char>((i * 7 + i / 256) & 0xFF));
+    std::string big;
+    for (int i = 0; i < 200000; ++i) big.push_back(static_cast<char>((i * 7 + i / 256) & 0xFF));
     terminal->send(big);
-    ASSERT_TRUE(host->waitForBytes(big.size(), 20000));
-    EXPECT_EQ(host->takeReceived(), big);
+    ASSERT_TRUE(host->waitForBytes(static_cast<int>(big.size()), 20000));
+    EXPECT_TRUE(host->takeReceived() == big);
 }
 
 TEST_F(Relay, HostDataGoesToTheTerminal25CharactersPerTick) {
@@ -61,25 +71,26 @@ TEST_F(Relay, HostDataGoesToTheTerminal25CharactersPerTick) {
     PausePump();
     Settle();
     terminal->takeReceived();
-    w->sToTerminal = QByteArray(60, 'x');
+    e->sToTerminal = std::string(60, 'x');
     Tick();
-    EXPECT_EQ(terminal->readFor(50).size(), 25);
+    EXPECT_EQ(terminal->readFor(50).size(), 25u);
     Tick();
-    EXPECT_EQ(terminal->readFor(50).size(), 25);
+    EXPECT_EQ(terminal->readFor(50).size(), 25u);
     Tick();
-    EXPECT_EQ(terminal->readFor(50).size(), 10);
+    EXPECT_EQ(terminal->readFor(50).size(), 10u);
     Tick();
-    EXPECT_TRUE(terminal->readFor(50).isEmpty());
+    EXPECT_TRUE(terminal->readFor(50).empty());
 }
 
 TEST_F(Relay, MoreThan64KiBFromTheHostReachTheTerminalWholeAndInOrder) {
     OpenBothByLamps();
-    QByteArray big;
-    for (int i = 0; i < 100000; ++i) big.append(static_cast<char>((i * 13 + 5) & 0xFF));
-    big.replace('\xFF', '\xFE');  // the pair rule is tested on its own below
+    std::string big;
+    for (int i = 0; i < 100000; ++i) big.push_back(static_cast<char>((i * 13 + 5) & 0xFF));
+    for (char& c : big)
+        if (c == '\xFF') c = '\xFE';  // the pair rule is tested on its own below
     host->send(big);
-    ASSERT_TRUE(terminal->waitForBytes(big.size(), 60000));
-    EXPECT_EQ(terminal->takeReceived(), big);
+    ASSERT_TRUE(terminal->waitForBytes(static_cast<int>(big.size()), 60000));
+    EXPECT_TRUE(terminal->takeReceived() == big);
 }
 
 TEST_F(Relay, FFPairsAreUndoneButNotForNovanet) {
@@ -92,7 +103,7 @@ TEST_F(Relay, FFPairsAreUndoneButNotForNovanet) {
     Tick(2);
     EXPECT_EQ(terminal->readFor(50), Bytes({0x41, 0xFF, 0x42, 0x43}));
 
-    w->l_host->setText("novanet");
+    e->Show().hostName = "novanet";
     host->send(Bytes({0xFF, 0x41, 0xFF, 0xFF}));
     Settle(100);
     Tick(2);
@@ -100,21 +111,21 @@ TEST_F(Relay, FFPairsAreUndoneButNotForNovanet) {
 }
 
 TEST_F(Relay, APendingFFSurvivesAnEventWithoutFF) {
-    w->l_host->setText("cyber1");
-    SSL_DataIn(*w, Bytes({0x41, 0xFF}), false);
-    EXPECT_EQ(w->sToTerminal, Bytes({0x41}));
-    SSL_DataIn(*w, Bytes({0xFF, 0x42}), false);
-    EXPECT_EQ(w->sToTerminal, Bytes({0x41, 0xFF, 0x42}));
-    w->sToTerminal.clear();
-    SSL_DataIn(*w, Bytes({0x43, 0xFF}), false);
-    SSL_DataIn(*w, Bytes({0x44}), false);  // no 0xFF: appended as it came, still pending
-    SSL_DataIn(*w, Bytes({0xFF, 0x45}), false);
-    EXPECT_EQ(w->sToTerminal, Bytes({0x43, 0x44, 0xFF, 0x45}));
+    e->Show().hostName = "cyber1";
+    SSL_DataIn(*e, Bytes({0x41, 0xFF}), false);
+    EXPECT_EQ(e->sToTerminal, Bytes({0x41}));
+    SSL_DataIn(*e, Bytes({0xFF, 0x42}), false);
+    EXPECT_EQ(e->sToTerminal, Bytes({0x41, 0xFF, 0x42}));
+    e->sToTerminal.clear();
+    SSL_DataIn(*e, Bytes({0x43, 0xFF}), false);
+    SSL_DataIn(*e, Bytes({0x44}), false);  // no 0xFF: appended as it came, still pending
+    SSL_DataIn(*e, Bytes({0xFF, 0x45}), false);
+    EXPECT_EQ(e->sToTerminal, Bytes({0x43, 0x44, 0xFF, 0x45}));
     // Letter case matters: "NovaNet" is another system.
-    w->sToTerminal.clear();
-    w->l_host->setText("NovaNet");
-    SSL_DataIn(*w, Bytes({0xFF, 0x41}), false);
-    EXPECT_EQ(w->sToTerminal, Bytes({0x41}));
+    e->sToTerminal.clear();
+    e->Show().hostName = "NovaNet";
+    SSL_DataIn(*e, Bytes({0xFF, 0x41}), false);
+    EXPECT_EQ(e->sToTerminal, Bytes({0x41}));
 }
 
 TEST_F(Relay, ALoneDC1AfterAQuietSecondFlushesPendingHostOutput) {
@@ -122,47 +133,47 @@ TEST_F(Relay, ALoneDC1AfterAQuietSecondFlushesPendingHostOutput) {
     PausePump();
     Settle();
     terminal->takeReceived();
-    w->sToTerminal = QByteArray(100, 'y');
+    e->sToTerminal = std::string(100, 'y');
     clock += 5;
     terminal->send(Bytes({0x11}));
     Settle();
     Tick();  // writes 25, reads the 0x11 and sets the flush
-    EXPECT_TRUE(w->bFlushToTerminal);
+    EXPECT_TRUE(e->bFlushToTerminal);
     // The terminal takes the first slice off the line before the next tick; the flush would
     // also discard what the line had not sent yet.
-    EXPECT_EQ(terminal->readFor(50).size(), 25);
+    EXPECT_EQ(terminal->readFor(50).size(), 25u);
     Tick();  // writes one more slice and drops the rest
-    EXPECT_TRUE(w->sToTerminal.isEmpty());
-    EXPECT_EQ(terminal->readFor(50).size(), 25);
+    EXPECT_TRUE(e->sToTerminal.empty());
+    EXPECT_EQ(terminal->readFor(50).size(), 25u);
     Tick(3);
-    EXPECT_TRUE(terminal->readFor(50).isEmpty());
+    EXPECT_TRUE(terminal->readFor(50).empty());
 }
 
 TEST_F(Relay, TheFirstKeyAfterAQuietSecondSetsMilestoneAndLoginMode) {
     OpenBothByLamps();
     // The host connection made the milestone "D"; a closed and reopened port starts at "A".
     PausePump();
-    CloseTerminalPort(*w);
-    OpenTerminalPort(*w);
-    ASSERT_EQ(w->l_milestone->text(), "A");
-    ASSERT_EQ(w->l_loginMode->text(), "");
+    CloseTerminalPort(*e);
+    ASSERT_TRUE(DoubleClick(false));
+    ASSERT_EQ(e->View().milestone, "A");
+    ASSERT_EQ(e->View().loginMode, "");
 
     clock += 3;
     terminal->send(Bytes({0x0D, 0x0D}));  // two characters in one read: not a first key
     Settle();
     Tick();
-    EXPECT_EQ(w->l_milestone->text(), "A");
+    EXPECT_EQ(e->View().milestone, "A");
 
     clock += 3;
     terminal->send(Bytes({0x0D}));
     Settle();
     Tick();
-    EXPECT_EQ(w->l_milestone->text(), "C");
-    EXPECT_EQ(w->l_loginMode->text(), "next");
+    EXPECT_EQ(e->View().milestone, "C");
+    EXPECT_EQ(e->View().loginMode, "next");
 }
 
 TEST_F(Relay, InputInTheSameSecondIsRelayedButNotInspected) {
-    QTest::mouseDClick(w->status_RS232, Qt::LeftButton);
+    ASSERT_TRUE(DoubleClick(false));
     PausePump();
     terminal->send("a");
     Settle();
@@ -170,18 +181,18 @@ TEST_F(Relay, InputInTheSameSecondIsRelayedButNotInspected) {
     terminal->send(Bytes({0x11}));
     Settle();
     Tick();  // same clock second
-    EXPECT_FALSE(w->bFlushToTerminal);
-    EXPECT_EQ(w->l_milestone->text(), "A");
-    EXPECT_EQ(w->l_loginMode->text(), "");
-    EXPECT_EQ(w->sToHost, Bytes({0x11}));
+    EXPECT_FALSE(e->bFlushToTerminal);
+    EXPECT_EQ(e->View().milestone, "A");
+    EXPECT_EQ(e->View().loginMode, "");
+    EXPECT_EQ(e->sToHost, Bytes({0x11}));
 
     clock += 1;
     terminal->send(Bytes({0x11}));
     Settle();
     Tick();
-    EXPECT_TRUE(w->bFlushToTerminal);
-    EXPECT_EQ(w->l_milestone->text(), "C");
-    EXPECT_EQ(w->l_loginMode->text(), "stop1");
+    EXPECT_TRUE(e->bFlushToTerminal);
+    EXPECT_EQ(e->View().milestone, "C");
+    EXPECT_EQ(e->View().loginMode, "stop1");
 }
 
 TEST_F(Relay, ALoadFileRequestIsRecognisedOnlyInOneRead) {
@@ -189,27 +200,27 @@ TEST_F(Relay, ALoadFileRequestIsRecognisedOnlyInOneRead) {
     PausePump();
     Settle();
     host->takeReceived();
-    w->nLoadFileRequest = -1;
+    e->nLoadFileRequest = -1;
     terminal->send("L05x");
     Settle();
     Tick(2);
-    EXPECT_EQ(w->nLoadFileRequest, 5);
+    EXPECT_EQ(e->nLoadFileRequest, 5);
     ASSERT_TRUE(host->waitForBytes(4, 5000));
     EXPECT_EQ(host->takeReceived(), "L05x");  // still relayed
 
-    w->nLoadFileRequest = -1;
+    e->nLoadFileRequest = -1;
     terminal->send("L0");
     Settle();
     Tick();
     terminal->send("5x");
     Settle();
     Tick(2);
-    EXPECT_EQ(w->nLoadFileRequest, -1);
+    EXPECT_EQ(e->nLoadFileRequest, -1);
 
     terminal->send("l05x");
     Settle();
     Tick(2);
-    EXPECT_EQ(w->nLoadFileRequest, -1);
+    EXPECT_EQ(e->nLoadFileRequest, -1);
 }
 
 TEST_F(Relay, ManualSendPutsExactlyTheTypedBytesOnEachSide) {
@@ -218,29 +229,24 @@ TEST_F(Relay, ManualSendPutsExactlyTheTypedBytesOnEachSide) {
     Settle();
     terminal->takeReceived();
     host->takeReceived();
-    w->t_term->setText("1b 77 63");
-    w->b_term->click();
+    e->SendToTerminal("1b 77 63");
     EXPECT_EQ(terminal->readFor(100), Bytes({0x1B, 0x77, 0x63}));
-    w->t_host->setText("00FF 0d");
-    w->b_host->click();
+    e->SendToHost("00FF 0d");
     ASSERT_TRUE(host->waitForBytes(2, 5000));
     EXPECT_EQ(host->takeReceived(), Bytes({0xFF, 0x0D}));
     // A bad line sends nothing, on both buttons alike.
-    w->t_term->setText("1b  77");
-    w->b_term->click();
-    w->t_host->setText("100");
-    w->b_host->click();
-    EXPECT_TRUE(terminal->readFor(100).isEmpty());
-    EXPECT_TRUE(host->received().isEmpty());
-    EXPECT_TRUE(w->sToHost.isEmpty());
-    EXPECT_TRUE(w->sToTerminal.isEmpty());
+    e->SendToTerminal("1b  77");
+    e->SendToHost("100");
+    EXPECT_TRUE(terminal->readFor(100).empty());
+    EXPECT_TRUE(host->received().empty());
+    EXPECT_TRUE(e->sToHost.empty());
+    EXPECT_TRUE(e->sToTerminal.empty());
 }
 
 TEST_F(Relay, ManualSendToADownLinkSendsNothing) {
-    w->t_term->setText("0D");
-    w->b_term->click();
-    w->b_host->click();
-    EXPECT_TRUE(terminal->readFor(100).isEmpty());
-    EXPECT_TRUE(messages.isEmpty());
+    e->SendToTerminal("0D");
+    e->SendToHost("0D");
+    EXPECT_TRUE(terminal->readFor(100).empty());
+    EXPECT_TRUE(messages().empty());
     EXPECT_EQ(host->connectionCount(), 0);
 }

@@ -1,3 +1,5 @@
+// The settings controls: the number rules of the chunk delay, the up-down, and the handlers
+// on a window, run through its wiring, with the choices they hand to the engine.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,15 +9,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
-#include <memory>
 
 #include "app/settings_controls.h"
 #include "app/up_down.h"
 #include "app/w_host.h"
-#include "rig/wait.h"
+#include "tests/window/window_fixture.h"
 
 namespace corvane {
 namespace {
@@ -37,7 +37,7 @@ TEST(ReadDecimalNumber, AcceptsDecimalForms) {
 
 TEST(ReadDecimalNumber, RejectsEverythingElse) {
     for (const char* text : {"", " ", "-", "+", ".", "e5", "1e", "1e+", "12a", "a", "0x10", "1 2",
-                             "1,5", "--1", "inf", "nan", "1.2.3"}) {
+                             "1,5", "--1", "inf", "nan", "1.2.3", "5\n"}) {
         EXPECT_FALSE(ReadDecimalNumber(text).has_value()) << text;
     }
 }
@@ -77,19 +77,8 @@ TEST(UpDown, StepsWithinTheRangeAndSignalsOnlyChanges) {
     EXPECT_EQ(spy.count(), before);
 }
 
-}  // namespace
-}  // namespace corvane
-
-// ---- the handlers on a window, run through its wiring ----
-namespace corvane {
-namespace {
-
-class SettingsWindow : public ::testing::Test {
+class SettingsWindow : public testing::WindowTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        w = std::make_unique<WHost>(dir.path());
-    }
     QToolButton* Arrow(Qt::ArrowType type) {
         for (QToolButton* b : w->ud_blockdelay->findChildren<QToolButton*>()) {
             if (b->arrowType() == type) return b;
@@ -101,37 +90,39 @@ class SettingsWindow : public ::testing::Test {
         w->t_blockdelay->deselect();
         QFocusEvent focusIn(QEvent::FocusIn, Qt::MouseFocusReason);
         QCoreApplication::sendEvent(w->t_blockdelay, &focusIn);
-        return rig::RunUntil(
-            [this] { return w->t_blockdelay->selectedText() == w->t_blockdelay->text(); }, 5000);
+        return Until([this] { return w->t_blockdelay->selectedText() == w->t_blockdelay->text(); });
     }
     // Typing as the operator does: the box gets the focus (which selects all), then keys.
     void TypeOver(const QString& keys) {
         ASSERT_TRUE(FocusSelectsAll());
         QTest::keyClicks(w->t_blockdelay, keys);
     }
-
-    QTemporaryDir dir;
-    std::unique_ptr<WHost> w;
+    EngineChoices Choices() {
+        return Ask([](Engine& e) { return e.Choices(); });
+    }
 };
 
 TEST_F(SettingsWindow, SystemEntryFillsHostUrlAndPort) {
     w->cboSystem->addItem("Ludric:localhost:8105:@elsewhere:8005");
     w->cboSystem->setCurrentIndex(w->cboSystem->count() - 1);
     emit w->cboSystem->activated(w->cboSystem->currentIndex());
+    ASSERT_TRUE(w->WaitUntilShown());
     EXPECT_EQ(w->l_host->text(), "Ludric");
     EXPECT_EQ(w->l_url->text(), "localhost");
     EXPECT_EQ(w->l_socket->text(), "8105");
+    EXPECT_EQ(Choices().systemEntry, "Ludric:localhost:8105:@elsewhere:8005");
 
     // A short entry leaves the missing fields empty instead of failing.
     w->cboSystem->addItem("solo");
     w->cboSystem->setCurrentIndex(w->cboSystem->count() - 1);
     cboSystem_Click(*w);
+    ASSERT_TRUE(w->WaitUntilShown());
     EXPECT_EQ(w->l_host->text(), "solo");
     EXPECT_EQ(w->l_url->text(), "");
     EXPECT_EQ(w->l_socket->text(), "");
 }
 
-TEST_F(SettingsWindow, ResidentCheckBoxSwapsLoadingControlsAndTerminalKind) {
+TEST_F(SettingsWindow, ResidentCheckBoxSwapsLoadingControlsAndTellsTheEngine) {
     const QWidget* loading[] = {w->label[3], w->label[11], w->t_blockdelay, w->ud_blockdelay};
     const QPalette platform = QApplication::palette();
     ASSERT_FALSE(w->cboResident->isEnabled());
@@ -140,26 +131,33 @@ TEST_F(SettingsWindow, ResidentCheckBoxSwapsLoadingControlsAndTerminalKind) {
     for (const QWidget* c : loading) EXPECT_TRUE(c->isHidden()) << c->objectName().toStdString();
     EXPECT_TRUE(w->cboResident->isEnabled());
     EXPECT_EQ(w->cboResident->palette().color(QPalette::Base), platform.color(QPalette::Base));
+    EXPECT_TRUE(Choices().residentLoaded);
 
     w->chkIsResidentLoaded->setChecked(false);
     for (const QWidget* c : loading) EXPECT_FALSE(c->isHidden());
     EXPECT_FALSE(w->cboResident->isEnabled());
     EXPECT_EQ(w->cboResident->palette().color(QPalette::Button), platform.color(QPalette::Button));
+    EXPECT_FALSE(Choices().residentLoaded);
 }
 
 TEST_F(SettingsWindow, ChoosingATerminalKindMarksTheResidentLoaded) {
+    ASSERT_TRUE(w->WaitUntilShown());
     const QString host = w->l_host->text();
     w->cboResident->setCurrentIndex(w->cboResident->findText("Viking"));
     emit w->cboResident->activated(w->cboResident->currentIndex());
+    ASSERT_TRUE(w->WaitUntilShown());
     EXPECT_EQ(w->l_terminal->text(), "Viking");
     EXPECT_TRUE(w->chkIsResidentLoaded->isChecked());
     EXPECT_TRUE(w->t_blockdelay->isHidden());
     EXPECT_TRUE(w->cboResident->isEnabled());
     EXPECT_EQ(w->l_host->text(), host);
     EXPECT_EQ(w->ud_blockdelay->value(), 385);
+    EXPECT_TRUE(Choices().residentLoaded);
 
     w->chkIsResidentLoaded->setChecked(false);
+    ASSERT_TRUE(w->WaitUntilShown());
     EXPECT_EQ(w->l_terminal->text(), "Viking");  // the last kind stays shown
+    EXPECT_FALSE(Choices().residentLoaded);
 }
 
 TEST_F(SettingsWindow, InvalidDelayTextGoesBackToTheLastValue) {
@@ -179,6 +177,7 @@ TEST_F(SettingsWindow, InvalidDelayTextGoesBackToTheLastValue) {
     w->t_blockdelay->setText("1000.6");
     EXPECT_EQ(w->t_blockdelay->text(), "200");
     EXPECT_EQ(w->ud_blockdelay->value(), 200);
+    EXPECT_EQ(Choices().chunkDelay, 200);  // the loader's value is the up-down's
 }
 
 TEST_F(SettingsWindow, FractionRoundsAndTheBoxShowsTheValue) {
@@ -194,6 +193,7 @@ TEST_F(SettingsWindow, FractionRoundsAndTheBoxShowsTheValue) {
     w->t_blockdelay->setText("0.5");  // a half goes to the even neighbour
     EXPECT_EQ(w->ud_blockdelay->value(), 0);
     EXPECT_EQ(w->t_blockdelay->text(), "0");
+    EXPECT_EQ(Choices().chunkDelay, 0);
 }
 
 TEST_F(SettingsWindow, ArrowsStepTheBoxWithinZeroToThousand) {
@@ -202,6 +202,7 @@ TEST_F(SettingsWindow, ArrowsStepTheBoxWithinZeroToThousand) {
     ASSERT_TRUE(up && down);
     up->click();
     EXPECT_EQ(w->t_blockdelay->text(), "386");
+    EXPECT_EQ(Choices().chunkDelay, 386);
     down->click();
     down->click();
     EXPECT_EQ(w->t_blockdelay->text(), "384");
@@ -210,6 +211,7 @@ TEST_F(SettingsWindow, ArrowsStepTheBoxWithinZeroToThousand) {
     up->click();
     EXPECT_EQ(w->ud_blockdelay->value(), 1000);
     EXPECT_EQ(w->t_blockdelay->text(), "1000");
+    EXPECT_EQ(Choices().chunkDelay, 1000);
     w->t_blockdelay->setText("0");
     down->click();
     EXPECT_EQ(w->ud_blockdelay->value(), 0);
@@ -223,6 +225,17 @@ TEST_F(SettingsWindow, FocusSelectsTheWholeDelay) {
     t_blockdelay_GotFocus(*w);
     EXPECT_EQ(w->t_blockdelay->selectionStart(), 0);
     EXPECT_EQ(w->t_blockdelay->selectedText(), "385");
+}
+
+TEST_F(SettingsWindow, LogToFileAndThePortEntryReachTheEngine) {
+    w->x_log->setChecked(true);
+    EXPECT_TRUE(Choices().logToFile);
+    w->x_log->setChecked(false);
+    EXPECT_FALSE(Choices().logToFile);
+    w->c_ports->setEditText("com7:9600,n,8,1");
+    EXPECT_EQ(Choices().portEntry, "com7:9600,n,8,1");
+    w->c_ports->setCurrentIndex(2);
+    EXPECT_EQ(Choices().portEntry, "com3:2400,e,7,1");
 }
 
 }  // namespace

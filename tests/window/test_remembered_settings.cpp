@@ -7,16 +7,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "app/engine_thread.h"
 #include "app/remembered_settings.h"
 #include "app/settings_controls.h"
 #include "app/up_down.h"
 #include "app/w_host.h"
-#include "rig/wait.h"
+#include "tests/window/window_fixture.h"
 
 using namespace corvane;
 
@@ -41,6 +41,7 @@ TEST(RememberedSettings, SavedChoicesComeBackThroughTheControlsAndTheirHandlers)
     EXPECT_EQ(w.c_ports->currentText(), "com1:2400,e,7,1");  // a new window reads nothing
     QSettings s(file, QSettings::IniFormat);
     EXPECT_TRUE(RestoreOperatorSettings(w, s).isEmpty());
+    ASSERT_TRUE(w.WaitUntilShown());
     EXPECT_EQ(w.c_ports->currentText(), "/dev/serial/by-id/usb-Maker_Cable-port0:2400,e,7,1");
     EXPECT_EQ(w.cboSystem->currentIndex(), 3);
     EXPECT_EQ(w.l_host->text(), "Ludric");
@@ -55,6 +56,13 @@ TEST(RememberedSettings, SavedChoicesComeBackThroughTheControlsAndTheirHandlers)
     EXPECT_TRUE(w.x_log->isChecked());
     EXPECT_FALSE(w.t_DataLog->isHidden());
     EXPECT_EQ(w.width(), 940);
+    // The handlers handed every choice to the engine.
+    const EngineChoices choices = w.Channel().Ask([](Engine& e) { return e.Choices(); });
+    EXPECT_EQ(choices.portEntry, "/dev/serial/by-id/usb-Maker_Cable-port0:2400,e,7,1");
+    EXPECT_EQ(choices.systemEntry, w.cboSystem->itemText(3).toStdString());
+    EXPECT_FALSE(choices.residentLoaded);
+    EXPECT_EQ(choices.chunkDelay, 120);
+    EXPECT_TRUE(choices.logToFile);
 
     // A numbered entry of the list is selected as such.
     w.c_ports->setCurrentIndex(11);
@@ -79,12 +87,13 @@ TEST(RememberedSettings, UnusableValuesLeaveTheStartStateAndSaySoInTheLog) {
     ASSERT_EQ(complaints.size(), 6) << complaints.join('\n').toStdString();
     EXPECT_TRUE(complaints.at(0).contains("cyber1:old.example:8005"));
     EXPECT_EQ(w.cboSystem->currentIndex(), -1);
-    EXPECT_TRUE(w.l_host->text().isEmpty());
     EXPECT_EQ(w.cboResident->currentIndex(), -1);
     EXPECT_FALSE(w.chkIsResidentLoaded->isChecked());
     EXPECT_EQ(w.ud_blockdelay->value(), 385);
     EXPECT_EQ(w.c_ports->currentText(), "com1:2400,e,7,1");
     EXPECT_TRUE(w.t_DataLog->isHidden());
+    ASSERT_TRUE(w.WaitUntilShown());
+    EXPECT_TRUE(w.l_host->text().isEmpty());
 
     // "Log to File" came back first, so the lines are in the log file as well as the pane.
     QFile log(dir.filePath("log/000.txt"));
@@ -92,6 +101,7 @@ TEST(RememberedSettings, UnusableValuesLeaveTheStartStateAndSaySoInTheLog) {
     const QByteArray text = log.readAll();
     for (const QString& c : complaints) EXPECT_TRUE(text.contains(c.toLatin1())) << qPrintable(c);
     EXPECT_TRUE(w.t_CommLog->toPlainText().contains("not 0 to 1000 ms, 385 kept"));
+    EXPECT_EQ(w.t_DataLog->toPlainText().count(QStringLiteral("\u00f9\u00f9")), 6);
 
     for (const char* delay : {"-1", "abc", "12.5", ""}) {
         QSettings t(dir.filePath("other.conf"), QSettings::IniFormat);
@@ -102,29 +112,6 @@ TEST(RememberedSettings, UnusableValuesLeaveTheStartStateAndSaySoInTheLog) {
     }
 }
 
-namespace {
-
-// The program as a desktop starts it, with its config folder in `config`; ended as a log-off
-// does, which closes the window and saves.
-QByteArray RunWindowProgram(const QString& config, const QString& programDir,
-                            const QStringList& extra) {
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("XDG_CONFIG_HOME", config);
-    program.setProcessEnvironment(env);
-    program.start(QString(CORVANE_BINARY), QStringList{"--program-dir", programDir} + extra);
-    EXPECT_TRUE(program.waitForStarted(10000));
-    EXPECT_FALSE(program.waitForFinished(1500));
-    program.terminate();
-    EXPECT_TRUE(program.waitForFinished(10000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
-    return program.readAllStandardError();
-}
-
-}  // namespace
-
 TEST(Program, RemembersTheWindowsChoicesAcrossRunsAndFreshStartsFromTheStartState) {
     QTemporaryDir dir;
     const QString file = dir.filePath("config/Corvane/Corvane.conf");
@@ -134,8 +121,11 @@ TEST(Program, RemembersTheWindowsChoicesAcrossRunsAndFreshStartsFromTheStartStat
         s.setValue("system", "Ludric:localhost:8105:@cyberserv.org:8005");
         s.setValue("chunkDelay", 5000);
     }
-    const QByteArray err = RunWindowProgram(dir.filePath("config"), dir.path(), {});
-    EXPECT_TRUE(err.contains("Remembered chunk delay \"5000\" is not usable")) << err.data();
+    const std::string config = dir.filePath("config").toStdString();
+    const std::string programDir = dir.path().toStdString();
+    const std::string err =
+        corvane::testing::RunWindowProgram(config, {"--program-dir", programDir}, 1500);
+    EXPECT_NE(err.find("Remembered chunk delay \"5000\" is not usable"), std::string::npos) << err;
     {
         QSettings s(file, QSettings::IniFormat);
         EXPECT_EQ(s.value("port").toString(), "com5:2400,e,7,1");
@@ -143,8 +133,10 @@ TEST(Program, RemembersTheWindowsChoicesAcrossRunsAndFreshStartsFromTheStartStat
         EXPECT_EQ(s.value("chunkDelay").toInt(), 385);
         EXPECT_EQ(s.value("monitorShown").toString(), "false");
     }
-    EXPECT_FALSE(
-        RunWindowProgram(dir.filePath("config"), dir.path(), {"--fresh"}).contains("Remembered"));
+    EXPECT_EQ(
+        corvane::testing::RunWindowProgram(config, {"--program-dir", programDir, "--fresh"}, 1500)
+            .find("Remembered"),
+        std::string::npos);
     QSettings s(file, QSettings::IniFormat);
     EXPECT_EQ(s.value("port").toString(), "com1:2400,e,7,1");
     EXPECT_EQ(s.value("system").toString(), "");
