@@ -58,18 +58,7 @@ Engine::Engine(asio::io_context& io, std::string programDir)
 Engine::~Engine() {
     // Nothing may run against a half-destroyed engine: every routine still waiting ends now.
     bUnloaded = true;
-    StopPumpTimer(*this);
-    Comm.OnComm = nullptr;
-    SSL.DataIn = nullptr;
-    SSL.ConnectionStatus = nullptr;
-    SSL.Disconnected = nullptr;
-    SSL.Error = nullptr;
-    SSL.SSLServerAuthentication = nullptr;
-    SSL.SSLStatus = nullptr;
-    try {
-        if (Comm.PortOpen()) Comm.setPortOpen(false);
-    } catch (const CommError&) {
-    }
+    QuietComponents();
     listeners_.clear();
     Changed.Notify();
     Unloading.Notify();
@@ -82,6 +71,22 @@ Engine::~Engine() {
     }
     if (tasks_ > 0) std::fputs("corvane: routines still waiting at the engine's end\n", stderr);
     alive_.reset();
+}
+
+void Engine::QuietComponents() {
+    // No tick and no component event is handled from here on, and the port is let go.
+    StopPumpTimer(*this);
+    Comm.OnComm = nullptr;
+    SSL.DataIn = nullptr;
+    SSL.ConnectionStatus = nullptr;
+    SSL.Disconnected = nullptr;
+    SSL.Error = nullptr;
+    SSL.SSLServerAuthentication = nullptr;
+    SSL.SSLStatus = nullptr;
+    try {
+        if (Comm.PortOpen()) Comm.setPortOpen(false);
+    } catch (const CommError&) {
+    }
 }
 
 void Engine::WireComponents() {
@@ -254,18 +259,7 @@ void Engine::Unload() {
     // waits sees bUnloaded and returns.
     ReportHostDrops(*this);
     bUnloaded = true;
-    StopPumpTimer(*this);
-    Comm.OnComm = nullptr;
-    SSL.DataIn = nullptr;
-    SSL.ConnectionStatus = nullptr;
-    SSL.Disconnected = nullptr;
-    SSL.Error = nullptr;
-    SSL.SSLServerAuthentication = nullptr;
-    SSL.SSLStatus = nullptr;
-    try {
-        if (Comm.PortOpen()) Comm.setPortOpen(false);
-    } catch (const CommError&) {
-    }
+    QuietComponents();
     SSL.Disconnect();
     messagePending_ = false;
     Changed.Notify();

@@ -190,6 +190,7 @@ class Engine {
   private:
     void SchedulePublish();
     void WireComponents();
+    void QuietComponents();
     void Unload();
 
     asio::io_context& io_;

@@ -259,14 +259,14 @@ ToolCommandLine ParseToolCommandLine(const std::vector<std::string>& arguments,
         }
         const std::size_t equals = a.find('=');
         const std::string name = a.substr(2, equals == std::string::npos ? equals : equals - 2);
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const OptionSpec& o : options)
-            if (a[1] == '-' && name == o.name) spec = &o;
-        if (!spec) {
+            if (a[1] == '-' && name == o.name) option = &o;
+        if (!option) {
             c.error = "unknown option \"" + a + "\"";
             return c;
         }
-        if (spec->value.empty()) {
+        if (option->value.empty()) {
             if (equals != std::string::npos) {
                 c.error = "--" + name + " takes no value";
                 return c;
