@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "app/engine_thread.h"
+#include "app/inventory.h"
 #include "app/w_host.h"
 
 namespace corvane {
@@ -14,15 +15,14 @@ namespace corvane {
 void b_ShowMonitor_Click(WHost& w) {
     QWidget* const panel[] = {w.t_CommLog, w.t_DataLog, w.label[7], w.t_skip,
                               w.t_bytes,   w.status,    w.l_ports};
-    const QRect f0 = w.frame[0]->geometry();
     // The panel's state is the visibility of the data pane, nothing else.
     const bool shown = !w.t_DataLog->isHidden();
     if (shown) {
-        w.setFixedWidth(f0.x() + f0.width() + f0.x());
+        w.setFixedWidth(Twips(inventory::CollapsedWidth()));
         for (QWidget* c : panel) c->setVisible(false);
         w.b_ShowMonitor->setText(QStringLiteral("Show monitor >>"));
     } else {
-        w.setFixedWidth(w.t_DataLog->x() + w.t_DataLog->width() + f0.x());
+        w.setFixedWidth(Twips(inventory::ExpandedWidth()));
         for (QWidget* c : panel) c->setVisible(true);
         w.b_ShowMonitor->setText(QStringLiteral("<< Hide monitor"));
     }

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "app/engine_thread.h"
+#include "app/inventory.h"
 #include "app/lamp_label.h"
 #include "app/message_box.h"
 #include "app/monitor_panel.h"
@@ -111,9 +112,10 @@ void WHost::WireEvents() {
 void WHost::Form_Load() {
     // No maximise and no size command: the window flags leave out the maximise button and
     // the fixed size leaves nothing to drag. Collapse to the left column.
-    setFixedWidth(frame[0]->x() + frame[0]->width() + frame[0]->x());
+    setFixedWidth(Twips(inventory::CollapsedWidth()));
     ud_blockdelay->setValue(385);
-    for (int n = 1; n <= 20; ++n) c_ports->addItem(QStringLiteral("com%1:2400,e,7,1").arg(n));
+    for (const std::string& entry : inventory::Items("c_ports"))
+        c_ports->addItem(FromEngineText(entry));
     {
         QSignalBlocker quiet(c_ports);  // selecting the first entry triggers nothing else
         c_ports->setCurrentIndex(0);

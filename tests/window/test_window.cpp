@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "app/engine_thread.h"
+#include "app/inventory.h"
 #include "app/lamp_label.h"
 #include "app/up_down.h"
 #include "app/w_host.h"
@@ -89,6 +90,27 @@ TEST_F(Window, EveryControlIsFoundByItsName) {
     EXPECT_EQ(w->frame[0]->title(), "Communications Port Setting ");
     EXPECT_EQ(w->frame[2]->title(), "IST Resident Loading Status ");
     EXPECT_EQ(w->label[11]->text(), "Chunk delay:");
+
+    // The window is made from the inventory, which the Windows window shares: each control
+    // sits in its container at its design geometry, in its font and starting state.
+    for (const inventory::Control& c : inventory::Controls()) {
+        const QString name = QString::fromLatin1(c.name.data(), qsizetype(c.name.size()));
+        const QWidget* control = w->findChild<QWidget*>(name);
+        ASSERT_NE(control, nullptr) << c.name;
+        const QString inside = QString::fromLatin1(c.inside.data(), qsizetype(c.inside.size()));
+        EXPECT_EQ(control->parentWidget()->objectName(), inside.isEmpty() ? "w_host" : inside)
+            << c.name;
+        EXPECT_EQ(control->geometry(),
+                  QRect(Twips(c.left), Twips(c.top), Twips(c.width), Twips(c.height)))
+            << c.name;
+        EXPECT_EQ(control->isEnabled(), c.enabled) << c.name;
+        EXPECT_EQ(control->isHidden(), !c.visible) << c.name;
+        if (c.kind != inventory::Kind::Panel) {
+            EXPECT_EQ(control->font().bold(), c.font != inventory::Font::Plain) << c.name;
+            EXPECT_EQ(control->font().fixedPitch(), c.font == inventory::Font::SmallFixed)
+                << c.name;
+        }
+    }
 }
 
 TEST_F(Window, MonitorToggleWidensAndRestoresExactly) {
