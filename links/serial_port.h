@@ -1,6 +1,7 @@
 // The serial port component `Comm`: a numbered port with line settings, DTR and RTS, polled
 // input, queued output and an OnComm event for a change of the Clear To Send line. Built on
-// termios and the engine's io_context; it never blocks the engine's thread.
+// termios (Linux) or the Win32 communications calls (Windows) and the engine's io_context; it
+// never blocks the engine's thread.
 #pragma once
 
 #include <asio/awaitable.hpp>
@@ -30,8 +31,18 @@ constexpr int comEventPortLost = 1100;  // the device vanished (adapter pulled, 
 // plus a second; the settings were changed anyway.
 constexpr int comEventDrainTimeout = 1101;
 
-// The device of port n: the link ports/comN under the program's folder when it exists,
-// else /dev/ttyS(n-1). Empty for n < 1.
+// The open device as the readers below get it: a descriptor, or a HANDLE on Windows.
+#ifdef _WIN32
+using PortHandle = void*;
+#else
+using PortHandle = int;
+#endif
+
+// The Clear To Send bit of what a ModemLineReader returns (TIOCM_CTS's value, on Windows too).
+constexpr int kModemLineCTS = 0x020;
+
+// The device of port n: on Linux the link ports/comN under the program's folder when it
+// exists, else /dev/ttyS(n-1); on Windows \\.\COMn, whatever the folder. Empty for n < 1.
 std::string DevicePathForPort(const std::string& programDir, int n);
 
 class SerialPort {
@@ -45,7 +56,7 @@ class SerialPort {
     // the operation that found the event.
     std::function<void()> OnComm;
 
-    // Where ports/comN links are looked up.
+    // Where ports/comN links are looked up (Linux).
     void setProgramDir(const std::string& dir) { programDir_ = dir; }
 
     void setCommPort(int n);
@@ -80,7 +91,11 @@ class SerialPort {
     // busy, not a terminal device, settings refused); False closes it. Opening an open port
     // raises, as the component always did.
     void setPortOpen(bool open);
+#ifdef _WIN32
+    bool PortOpen() const { return handle_ != nullptr; }
+#else
     bool PortOpen() const { return fd_ >= 0; }
+#endif
 
     // Characters received and waiting; 0 when closed.
     int InBufferCount();
@@ -111,24 +126,26 @@ class SerialPort {
 
     int CommEvent() const { return commEvent_; }
 
-    // Reads the modem lines (TIOCM_* bits) of an open descriptor, -1 when the device has
-    // none. Replaceable in tests: no pty has a Clear To Send line.
-    using ModemLineReader = std::function<int(int fd)>;
+    // Reads the modem lines (TIOCM_* bits, kModemLineCTS among them) of an open device, -1
+    // when the device has none. Replaceable in tests: no pty has a Clear To Send line.
+    using ModemLineReader = std::function<int(PortHandle)>;
     void setModemLineReader(ModemLineReader reader);
 
-    // Reads the characters an open device holds unsent (TIOCOUTQ), -1 when it cannot tell.
-    // Replaceable in tests: a pty reports none, though the terminal on its other end may be
-    // reading at the pace of a real line.
-    using OutputQueueReader = std::function<int(int fd)>;
+    // Reads the characters an open device holds unsent (TIOCOUTQ; ClearCommError's cbOutQue on
+    // Windows), -1 when it cannot tell. Replaceable in tests: a pty reports none, though the
+    // terminal on its other end may be reading at the pace of a real line.
+    using OutputQueueReader = std::function<int(PortHandle)>;
     void setOutputQueueReader(OutputQueueReader reader);
 
     // True when the device has real line hardware (modem lines); a pty has none.
     bool HasLineHardware() const { return hasLineHardware_; }
 
   private:
-    struct Watch;  // the descriptor's readiness waits, the modem lines' timer and their wait
+    struct Watch;  // the device's waits: input, output, the modem lines and their timer
 
-    // `when` is TCSANOW, or TCSADRAIN once the queued output has left the component.
+    // The open device, for the readers.
+    PortHandle handle() const;
+    // `when` is 0 (now), or 1 once the queued output has left the component (TCSADRAIN).
     void applySettings(const LineSettings& s, int handshaking, int when = 0);
     // Applies new settings and handshaking to the open device; when it refuses them, puts
     // the current ones back and raises.
@@ -136,17 +153,30 @@ class SerialPort {
     // Lets the queued output leave the line for at most its line time plus a second; false
     // when it did not (or the port closed meanwhile).
     asio::awaitable<bool> drainOutput();
-    void onReadable();
+    // True when the open device is found gone by a look that costs no wait.
+    bool deviceGone();
+    // Hands queued output to the device as far as it takes it now; a wait finishes the rest.
+    void flushOutput();
+    // Drops what the device holds unsent.
+    void purgeDeviceOutput();
     void applyModemLines();
     void pollModemLines();
     void armModemPoll();
+    void portLost(const std::string& why);
+    void raiseEvent(int code);
+    void closeDevice();
+#ifdef _WIN32
+    void startRead();
+    void onRead(const std::error_code& ec, std::size_t n);
+    void onWritten(const std::error_code& ec);
+    void startModemWait();
+    void raiseReceiveWhenDue();
+#else
+    void onReadable();
     void startModemWait();
     void armRead();
     void armWrite();
-    void flushOutput();
-    void portLost(const std::string& why);
-    void raiseEvent(int code);
-    void closeFd();
+#endif
 
     asio::io_context& io_;
     std::string programDir_;
@@ -157,7 +187,11 @@ class SerialPort {
     int handshaking_ = 0;
     bool dtr_ = false;
     bool rts_ = false;
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
     int fd_ = -1;
+#endif
     std::string where_;  // "comN (device)" of the open port, for error texts
     bool hasLineHardware_ = false;
     int lastModemLines_ = -1;

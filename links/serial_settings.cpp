@@ -1,13 +1,11 @@
-// Line settings and handshaking on the open device: termios in raw mode, and the rules for a
-// device without line hardware (a pty), which keeps 8 bits and no parity whatever is asked.
+// Line settings and handshaking: the change at once or after the queued output has left the
+// line, and the old settings put back when the device refuses new ones.
 #include <fmt/core.h>
-#include <termios.h>
 
 #include <algorithm>
 #include <asio/redirect_error.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 
@@ -18,141 +16,11 @@ namespace corvane {
 
 using namespace serial;
 
-namespace {
-
-speed_t SpeedFor(int baud) {
-    switch (baud) {
-        case 50:
-            return B50;
-        case 75:
-            return B75;
-        case 110:
-            return B110;
-        case 134:
-            return B134;
-        case 150:
-            return B150;
-        case 200:
-            return B200;
-        case 300:
-            return B300;
-        case 600:
-            return B600;
-        case 1200:
-            return B1200;
-        case 1800:
-            return B1800;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 9600:
-            return B9600;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        case 230400:
-            return B230400;
-        case 460800:
-            return B460800;
-        case 500000:
-            return B500000;
-        case 576000:
-            return B576000;
-        case 921600:
-            return B921600;
-        case 1000000:
-            return B1000000;
-        case 1152000:
-            return B1152000;
-        case 1500000:
-            return B1500000;
-        case 2000000:
-            return B2000000;
-        case 2500000:
-            return B2500000;
-        case 3000000:
-            return B3000000;
-        case 3500000:
-            return B3500000;
-        case 4000000:
-            return B4000000;
-        default:
-            return B0;
-    }
-}
-
-// Raw mode with the given line settings and handshaking on top of what the device holds.
-void MakeTermios(termios& t, const LineSettings& s, int handshaking) {
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                        IXON | IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
-    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE | ICANON |
-                                        ISIG | IEXTEN);
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    t.c_cflag |= CLOCAL | CREAD;
-    switch (s.dataBits) {
-        case 5:
-            t.c_cflag |= CS5;
-            break;
-        case 6:
-            t.c_cflag |= CS6;
-            break;
-        case 7:
-            t.c_cflag |= CS7;
-            break;
-        default:
-            t.c_cflag |= CS8;
-            break;
-    }
-    switch (s.parity) {
-        case Parity::None:
-            break;
-        case Parity::Even:
-            t.c_cflag |= PARENB;
-            break;
-        case Parity::Odd:
-            t.c_cflag |= PARENB | PARODD;
-            break;
-        case Parity::Mark:
-            t.c_cflag |= PARENB | CMSPAR | PARODD;
-            break;
-        case Parity::Space:
-            t.c_cflag |= PARENB | CMSPAR;
-            break;
-    }
-    // termios has one flag for "more than one stop bit": a UART sends 1.5 stop bits with it
-    // at 5 data bits and 2 otherwise.
-    if (s.stopHalves > 2) t.c_cflag |= CSTOPB;
-    if (handshaking & 1) {
-        t.c_iflag |= IXON | IXOFF;
-        t.c_cc[VSTART] = 0x11;
-        t.c_cc[VSTOP] = 0x13;
-    }
-    if (handshaking & 2) t.c_cflag |= CRTSCTS;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    const speed_t speed = SpeedFor(s.baud);
-    cfsetispeed(&t, speed);
-    cfsetospeed(&t, speed);
-}
-
-static_assert(TCSANOW == 0, "applySettings takes TCSANOW as its default");
-
-constexpr tcflag_t kFrameBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
-
-}  // namespace
-
 void SerialPort::setSettings(const std::string& text) {
     std::string why;
     const std::optional<LineSettings> s = ParseLineSettings(text, &why);
     if (!s) Raise(fmt::format("line settings \"{}\": {}", text, why));
-    if (fd_ >= 0) applyOrRestore(*s, handshaking_);
+    if (PortOpen()) applyOrRestore(*s, handshaking_);
     settings_ = *s;
     settingsText_ = FormatLineSettings(*s);
 }
@@ -161,15 +29,16 @@ asio::awaitable<void> SerialPort::SettingsAfterDrain(std::string text) {
     std::string why;
     const std::optional<LineSettings> s = ParseLineSettings(text, &why);
     if (!s) Raise(fmt::format("line settings \"{}\": {}", text, why));
-    if (fd_ >= 0 && !(*s == settings_)) {
+    if (PortOpen() && !(*s == settings_)) {
         // Output still queued would leave the line at the new framing, corrupted: let it go
-        // first. TCSADRAIN then waits for the last characters inside the UART.
+        // first. The device then sends the last characters it holds before the change, where
+        // it can.
         const std::shared_ptr<bool> alive = alive_;
         const bool drained = co_await drainOutput();
         if (!*alive) co_return;
-        if (fd_ >= 0) applyOrRestore(*s, handshaking_, drained ? TCSADRAIN : TCSANOW);
-        if (!drained && fd_ >= 0) raiseEvent(comEventDrainTimeout);
-    } else if (fd_ >= 0) {
+        if (PortOpen()) applyOrRestore(*s, handshaking_, drained ? kApplyAfterDrain : kApplyNow);
+        if (!drained && PortOpen()) raiseEvent(comEventDrainTimeout);
+    } else if (PortOpen()) {
         applyOrRestore(*s, handshaking_);
     }
     settings_ = *s;
@@ -188,7 +57,7 @@ asio::awaitable<bool> SerialPort::drainOutput() {
     // The component's queue empties through the write wait; the device's empties without
     // telling anyone, so look again once the line has had time to send what it holds.
     asio::steady_timer look(io_);
-    while (fd_ >= 0 && opens_ == open) {
+    while (PortOpen() && opens_ == open) {
         const int left = OutBufferCount();
         if (left <= 0) break;
         const Clock::time_point now = Clock::now();
@@ -202,14 +71,14 @@ asio::awaitable<bool> SerialPort::drainOutput() {
         co_await look.async_wait(asio::redirect_error(asio::use_awaitable, ec));
         if (!*alive) co_return false;  // the port is gone: touch nothing of it
     }
-    co_return fd_ >= 0 && opens_ == open;
+    co_return PortOpen() && opens_ == open;
 }
 
 void SerialPort::setHandshaking(int mode) {
     if (mode < 0 || mode > 3)
         Raise(fmt::format(
             "handshaking {} is not one of 0 (none), 1 (XON/XOFF), 2 (RTS/CTS), 3 (both)", mode));
-    if (fd_ >= 0) applyOrRestore(settings_, mode);
+    if (PortOpen()) applyOrRestore(settings_, mode);
     handshaking_ = mode;
 }
 
@@ -226,37 +95,6 @@ void SerialPort::applyOrRestore(const LineSettings& s, int handshaking, int when
         }
         throw;
     }
-}
-
-void SerialPort::applySettings(const LineSettings& s, int handshaking, int when) {
-    const std::string& where = where_;
-    if (HungUp(fd_)) RaiseLost(fmt::format("{}: the device hung up", where));
-    termios t{};
-    if (::tcgetattr(fd_, &t) != 0) {
-        const int e = errno;
-        if (IsLossErrno(e)) RaiseLost(fmt::format("{}: {}", where, ErrorText(e)));
-        Raise(fmt::format("{}: cannot read the line settings: {}", where, ErrorText(e)));
-    }
-    MakeTermios(t, s, handshaking);
-    if (::tcsetattr(fd_, when, &t) != 0) {
-        const int e = errno;
-        if (IsLossErrno(e)) RaiseLost(fmt::format("{}: {}", where, ErrorText(e)));
-        if (hasLineHardware_)
-            Raise(fmt::format("{}: the device refuses the line settings {}: {}", where,
-                              FormatLineSettings(s), ErrorText(e)));
-        return;  // no line hardware: whatever it holds is accepted
-    }
-    if (!hasLineHardware_) return;  // a pty keeps 8 bits, no parity: accepted as it is
-    termios back{};
-    if (::tcgetattr(fd_, &back) != 0) {
-        const int e = errno;
-        if (IsLossErrno(e)) RaiseLost(fmt::format("{}: {}", where, ErrorText(e)));
-        Raise(fmt::format("{}: cannot read the line settings back: {}", where, ErrorText(e)));
-    }
-    if ((back.c_cflag & kFrameBits) != (t.c_cflag & kFrameBits) ||
-        cfgetospeed(&back) != cfgetospeed(&t) || cfgetispeed(&back) != cfgetispeed(&t))
-        Raise(fmt::format("{}: the device does not take the line settings {}", where,
-                          FormatLineSettings(s)));
 }
 
 }  // namespace corvane

@@ -15,13 +15,15 @@
 #include <system_error>
 
 #include "links/serial_port.h"
-#include "links/serial_port_internal.h"
+#include "links/serial_port_unix.h"
 
 namespace corvane {
 
 using namespace serial;
 
 namespace {
+
+static_assert(TIOCM_CTS == kModemLineCTS, "the readers' Clear To Send bit is TIOCM_CTS");
 
 // Wakes the wait's thread out of its ioctl. SIGURG is ignored by default, so a stray one
 // harms nothing; its handler does nothing and is installed without SA_RESTART, so the
