@@ -13,7 +13,8 @@ inline const std::string kDeviceDefaultSettings = "2400,e,7,1";
 
 // The USB and ACM serial devices under deviceFolder, then the ttyS ports that answer (open
 // and report a port type or modem lines), each in number order. A device with a stable name
-// under serial/by-id is given by that name.
+// under serial/by-id is given by that name. On Windows: the COM ports the registry's SERIALCOMM
+// key lists, as "comN", in number order (deviceFolder is not used).
 std::vector<std::string> SerialDevices(const std::string& deviceFolder = "/dev");
 
 struct DeviceEntry {
