@@ -1,4 +1,6 @@
-// SIGTERM, SIGINT and SIGHUP handled on an io_context rather than inside the signal handler.
+// The requests to end the program handled on an io_context rather than inside a signal
+// handler: SIGTERM, SIGINT and SIGHUP; on Windows the console's Ctrl-C, Ctrl-Break and close,
+// and SIGTERM.
 #pragma once
 
 #include <asio/io_context.hpp>
@@ -6,8 +8,8 @@
 
 namespace corvane {
 
-// Runs `handler` on `io` (once per signal) when one of the three signals arrives. Installed
-// once per program; lives as long as `io`.
+// Runs `handler` on `io` (once per request) when one of them arrives. Installed once per
+// program; lives as long as `io`.
 void OnTerminationSignals(asio::io_context& io, std::function<void()> handler);
 
 }  // namespace corvane

@@ -37,7 +37,11 @@ std::string TimeStamp() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     const auto sinceSecond = now - std::chrono::system_clock::from_time_t(seconds);
     const double fraction = std::chrono::duration<double>(sinceSecond).count();
     const double timer = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + fraction;

@@ -1,9 +1,9 @@
-#include "app/termination_signals.h"
-
 #include <asio/signal_set.hpp>
 #include <csignal>
 #include <optional>
 #include <utility>
+
+#include "app/termination_signals.h"
 
 namespace corvane {
 

@@ -1,0 +1,7 @@
+// Runs the engine's tests cross-built for Windows (under Wine on Linux): plain GoogleTest.
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
