@@ -41,8 +41,8 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
     wc.lpfnWndProc = procedure;
     wc.hInstance = instance;
     wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    if (!wc.hIcon) wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    if (!wc.hIcon) wc.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kClassName;
     registered = RegisterClassExW(&wc) != 0;
@@ -71,6 +71,18 @@ std::vector<HWND> BoxesOf(HWND owner) {
 }
 
 }  // namespace
+
+void InitControlsLibrary() {
+    // Found at run time: no import library to link, and a platform without it still starts.
+    HMODULE library = LoadLibraryW(L"comctl32.dll");
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const auto init = library ? reinterpret_cast<InitFn>(reinterpret_cast<void*>(
+                                    GetProcAddress(library, "InitCommonControlsEx")))
+                              : nullptr;
+    const INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS |
+                                                           ICC_USEREX_CLASSES | ICC_BAR_CLASSES};
+    if (init) init(&classes);  // an error leaves the platform's default drawing
+}
 
 MainWindow::MainWindow(const std::string& programDir) {
     HINSTANCE instance = GetModuleHandleW(nullptr);

@@ -21,6 +21,10 @@ constexpr UINT kEngineNews = WM_APP + 1;     // the channel has news
 constexpr UINT kSelectDelay = WM_APP + 2;    // select the chunk delay's text after a click
 constexpr UINT kPlatformClose = WM_APP + 3;  // a close from outside (console Ctrl-C, a kill)
 
+// Loads the platform's common controls (the up-down, the tool tips; version 6 under the
+// program's manifest) and registers their classes. Once, before the window is made.
+void InitControlsLibrary();
+
 class MainWindow : public ChannelListener {
   public:
     // Makes the window, hidden, with every control in its start state (Form_Load has run),

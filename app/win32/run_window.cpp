@@ -78,9 +78,7 @@ int RunWindow(int argc, char** argv) {
     }
 
     BeDpiAware();
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS |
-                                                       ICC_USEREX_CLASSES | ICC_BAR_CLASSES};
-    InitCommonControlsEx(&controls);  // an old platform draws its default controls instead
+    InitControlsLibrary();
 
     try {
         MainWindow window(programDir);
