@@ -297,8 +297,10 @@ std::string Unattended::StatusText() const {
     text += s.host == Host::Up           ? ", host up"
             : s.host == Host::Connecting ? ", host connecting"
             : s.host == Host::Down       ? ", host down"
-                                   : fmt::format(", host reconnecting ({} attempt{})", s.attempts,
-                                                 s.attempts == 1 ? "" : "s");
+            // The outage is told before its first attempt has failed.
+            : s.attempts == 0 ? ", host reconnecting"
+                              : fmt::format(", host reconnecting ({} attempt{})", s.attempts,
+                                            s.attempts == 1 ? "" : "s");
     if (!s.milestone.empty()) text += ", milestone " + s.milestone;
     text += fmt::format(", {} load{} served, {} bytes to host, {} to terminal", s.loadsServed,
                         s.loadsServed == 1 ? "" : "s", s.bytesToHost, s.bytesToTerminal);
