@@ -5,7 +5,6 @@
 #include <fmt/core.h>
 
 #include <asio/post.hpp>
-#include <cstdio>
 
 #include "links/serial_port_internal.h"
 
@@ -41,7 +40,7 @@ std::string SerialPort::PortName() const {
 
 void SerialPort::portLost(const std::string& why) {
     if (!PortOpen()) return;  // reported once: the device is closed after the first report
-    std::fputs(fmt::format("{}: port lost: {}\n", PortName(), why).c_str(), stderr);
+    lostReason_ = why;
     closeDevice();
     raiseEvent(comEventPortLost);
 }

@@ -125,6 +125,9 @@ class SerialPort {
     double LineMs(std::int64_t characters) const;
 
     int CommEvent() const { return commEvent_; }
+    // Why the device was last lost ("the device hung up", the system's error text); empty
+    // until a loss. The component reports the loss as comEventPortLost and logs nothing itself.
+    const std::string& LostReason() const { return lostReason_; }
 
     // Reads the modem lines (TIOCM_* bits, kModemLineCTS among them) of an open device, -1
     // when the device has none. Replaceable in tests: no pty has a Clear To Send line.
@@ -196,6 +199,7 @@ class SerialPort {
     bool hasLineHardware_ = false;
     int lastModemLines_ = -1;
     int commEvent_ = 0;
+    std::string lostReason_;
     std::string inBuffer_;
     std::string outQueue_;
     std::size_t outSent_ = 0;  // the leading characters of outQueue_ the device already took

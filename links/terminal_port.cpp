@@ -112,10 +112,11 @@ asio::awaitable<void> Comm_OnComm(Engine& e, int event) {
     } else if (event == comEventPortLost) {
         // The device went away under us (adapter pulled, line hung up): from now on the
         // port is closed, as if the operator had closed it, and the log says why. The
-        // component reports a loss once, so this is logged once.
+        // component reports a loss once and logs nothing, so this is the one line.
+        const std::string& why = e.Comm.LostReason();
         LogComm(e,
-                fmt::format("Terminal port {} lost: the device hung up or was removed",
-                            e.Comm.PortName()),
+                fmt::format("Terminal port {} lost: {}", e.Comm.PortName(),
+                            why.empty() ? "the device hung up or was removed" : why),
                 "", false);
         CloseTerminalPort(e);
     } else if (event == comEventDrainTimeout) {
