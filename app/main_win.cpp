@@ -9,9 +9,8 @@
 
 #include "app/command_line.h"
 #include "app/headless.h"
-#if __has_include("app/win32/window.h")
+#ifdef CORVANE_WIN32_WINDOW
 #include "app/win32/window.h"
-#define CORVANE_HAS_WINDOW 1
 #endif
 
 namespace {
@@ -65,7 +64,7 @@ int main(int argc, char** argv) {
         case Mode::Window:
             break;
     }
-#ifdef CORVANE_HAS_WINDOW
+#ifdef CORVANE_WIN32_WINDOW
     return corvane::win32::RunWindow(argc, argv);
 #else
     UseConsole(false);

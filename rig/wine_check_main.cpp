@@ -2,8 +2,11 @@
 // terminal (Wine's COM1) and a loopback host: the load on the terminal's request, every byte
 // value both ways, and Ctrl-C (SIGINT to the Wine process) ending the run with status 0.
 //
-//   corvane-wine-check [--exe PATH] [--prefix-template DIR]
+//   corvane-wine-check [--exe PATH] [--prefix-template DIR] [--window]
 //
+// --window also starts the window (on $DISPLAY, for example under xvfb-run) and closes it as
+// the platform closes a program's windows (taskkill without /f sends WM_CLOSE): it must end
+// with status 0.
 // PATH is corvane.exe (default: $CORVANE_WINDOWS_EXE). A prefix template, when given, is made
 // once (a fresh prefix costs seconds) and copied for each check. Prints each step and the
 // run's log lines; exits 0 when every check passed, 1 when one failed, 2 when the check could
@@ -44,6 +47,7 @@ void Say(const std::string& line) {
 struct Options {
     std::string exe;
     std::string prefixTemplate;
+    bool window = false;
 };
 
 Options Read(int argc, char** argv) {
@@ -55,9 +59,11 @@ Options Read(int argc, char** argv) {
             o.exe = argv[++i];
         } else if (a == "--prefix-template" && i + 1 < argc) {
             o.prefixTemplate = argv[++i];
+        } else if (a == "--window") {
+            o.window = true;
         } else {
             throw std::runtime_error(
-                "usage: corvane-wine-check [--exe PATH] [--prefix-template DIR]");
+                "usage: corvane-wine-check [--exe PATH] [--prefix-template DIR] [--window]");
         }
     }
     if (o.exe.empty())
@@ -110,6 +116,41 @@ class Check {
   private:
     bool failed_ = false;
 };
+
+// The window starts, and a close from the platform ends it with status 0. Until the window is
+// up a close message finds nothing to close: it is sent again every half second.
+void CheckWindow(asio::io_context& io, WinePrefix& prefix, const std::string& exe,
+                 const std::string& programDir, Check& check) {
+    if (!std::getenv("DISPLAY")) {
+        check.Expect(false, "the window starts", "no DISPLAY (run under xvfb-run)");
+        return;
+    }
+    // A server of its own, so that Wine's desktop starts on the display.
+    prefix.StopServer(10000);
+    prefix.StartServer();
+    WinePrefix::Program window(
+        io, prefix, {exe, "--fresh", "--program-dir", WinePrefix::WindowsPath(programDir)},
+        "window", true);
+    ChildProcess& w = window.process();
+    RunFor(io, 1000);
+    check.Expect(w.running(), "the window starts", window.err());
+    int closes = 0;
+    const bool closed = RunUntil(
+        io,
+        [&] {
+            if (!w.running()) return true;
+            ++closes;
+            prefix.Run({"taskkill", "/im", fs::path(exe).filename().string()}, 30000);
+            return RunUntil(
+                io, [&] { return !w.running(); }, 500);
+        },
+        60000);
+    if (!closed) w.signal(SIGKILL);
+    w.waitForExit(5000);
+    check.Expect(closed && w.exitCode() == 0, "a close from the platform ends it with status 0",
+                 closed ? "status " + std::to_string(w.exitCode().value_or(-1)) : "still running");
+    Say("closed after " + std::to_string(closes) + " close message(s)");
+}
 
 int RunChecks(const Options& o) {
     asio::io_context io;
@@ -189,6 +230,7 @@ int RunChecks(const Options& o) {
                  "the log lines come to standard output", log);
     Say("the run's output:\n" + log + (run.err().empty() ? "" : "its errors:\n" + run.err()));
     if (!ended) p.signal(SIGKILL);
+    if (o.window) CheckWindow(io, prefix, o.exe, programDir, check);
     return check.failed() ? 1 : 0;
 }
 

@@ -65,9 +65,11 @@ WinePrefix::~WinePrefix() {
     }
 }
 
-std::vector<std::string> WinePrefix::Environment() const {
-    std::vector<std::string> env = ChildProcess::Environment(
-        {"WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "DISPLAY", "WAYLAND_DISPLAY", "WINEARCH"});
+std::vector<std::string> WinePrefix::Environment(bool display) const {
+    std::vector<std::string> without = {"WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES", "WINEARCH",
+                                        "WAYLAND_DISPLAY"};
+    if (!display) without.push_back("DISPLAY");
+    std::vector<std::string> env = ChildProcess::Environment(without);
     env.push_back("WINEPREFIX=" + dir_);
     env.push_back("WINEDEBUG=-all");
     env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
@@ -92,6 +94,17 @@ void WinePrefix::StartServer() {
         std::vector<std::string>{"-c", "exec \"$1\" --foreground --persistent >>\"$0\" 2>&1",
                                  ServerLogPath(), wineserver_},
         Environment());
+    // Ready once it listens in its own folder: a program started before would start another.
+    const std::string socket = "/proc/" + std::to_string(server_->pid()) + "/cwd/socket";
+    const bool listening = RunUntil(
+        io_,
+        [&] {
+            std::error_code e;
+            return fs::is_socket(socket, e) || !server_->running();
+        },
+        10000);
+    if (!listening || !server_->running())
+        throw std::runtime_error("wineserver does not start; see " + ServerLogPath());
 }
 
 void WinePrefix::StopServer(int timeoutMs) {
@@ -107,11 +120,12 @@ void WinePrefix::StopServer(int timeoutMs) {
 }
 
 WinePrefix::Program::Program(asio::io_context& io, const WinePrefix& prefix,
-                             const std::vector<std::string>& args, const std::string& name)
+                             const std::vector<std::string>& args, const std::string& name,
+                             bool display)
     : outPath_(prefix.dir() + "." + name + ".out"), errPath_(prefix.dir() + "." + name + ".err") {
     std::vector<std::string> argv{"-c", kRedirect, "sh", outPath_, errPath_, prefix.wine()};
     argv.insert(argv.end(), args.begin(), args.end());
-    process_ = std::make_unique<ChildProcess>(io, "/bin/sh", argv, prefix.Environment());
+    process_ = std::make_unique<ChildProcess>(io, "/bin/sh", argv, prefix.Environment(display));
 }
 
 std::string WinePrefix::Program::out() const { return ReadWhole(outPath_); }

@@ -25,9 +25,9 @@ class WinePrefix {
     WinePrefix& operator=(const WinePrefix&) = delete;
 
     const std::string& dir() const { return dir_; }
-    // This process's environment with the prefix's: WINEPREFIX, no debug output, no display,
-    // no Mono or Gecko prompts.
-    std::vector<std::string> Environment() const;
+    // This process's environment with the prefix's: WINEPREFIX, no debug output, no Mono or
+    // Gecko prompts, and no display unless `display` (then this process's DISPLAY).
+    std::vector<std::string> Environment(bool display = false) const;
     // The Windows name of a path of this machine (Wine's drive Z: is the root).
     static std::string WindowsPath(const std::string& path);
 
@@ -42,7 +42,8 @@ class WinePrefix {
     class Program {
       public:
         Program(asio::io_context& io, const WinePrefix& prefix,
-                const std::vector<std::string>& args, const std::string& name);
+                const std::vector<std::string>& args, const std::string& name,
+                bool display = false);
         ChildProcess& process() { return *process_; }
         // What it has written so far.
         std::string out() const;
@@ -62,10 +63,13 @@ class WinePrefix {
     const std::string& wine() const { return wine_; }
     std::string ServerLogPath() const { return dir_ + ".wineserver.log"; }
 
-  private:
+    // The prefix's own wineserver, started in the foreground as this process's child, and its
+    // end (with every Wine process of the prefix). Wine's desktop takes the display of the first
+    // program after a start.
     void StartServer();
     void StopServer(int timeoutMs);
 
+  private:
     asio::io_context& io_;
     std::string dir_;
     std::string wine_;
