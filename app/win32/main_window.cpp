@@ -267,6 +267,7 @@ void MainWindow::OnCommand(HWND control, int code) {
     if (name == "c_ports" && code == CBN_SELCHANGE)
         c_ports_Change(ChosenItem(name));  // the box's edit follows later
     if (name == "c_ports" && code == CBN_EDITCHANGE) c_ports_Change(Text(name));
+    if (name == "c_ports" && code == CBN_DROPDOWN) c_ports_DropDown();
     if (name == "t_blockdelay" && code == EN_CHANGE) t_blockdelay_Change();
     if (name == "t_blockdelay" && code == EN_SETFOCUS) t_blockdelay_GotFocus();
 }

@@ -88,6 +88,8 @@ class MainWindow : public ChannelListener {
     void status_RS232_DblClick();
     void status_SSL_DblClick();
     void c_ports_Change(const std::string& entry);
+    // Offers the COM ports present beyond the listed ones, looked up as the list opens.
+    void c_ports_DropDown();
     void cboSystem_Click();
     void cboResident_Click();
     void chkIsResidentLoaded_Click();

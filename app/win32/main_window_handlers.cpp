@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <string>
 
+#include "app/inventory.h"
 #include "app/win32/decimal_number.h"
 #include "app/win32/main_window.h"
 #include "app/win32/text.h"
+#include "links/serial_devices.h"
 
 namespace corvane::win32 {
 
@@ -114,6 +116,22 @@ void MainWindow::status_SSL_DblClick() {
 }
 
 // ---- the settings ----
+
+void MainWindow::c_ports_DropDown() {
+    // A USB adapter is often COM21 or above: those present are added after the twenty listed,
+    // at the line settings of the relay; the ones added before are looked up again.
+    HWND ports = Control("c_ports");
+    const std::string text = Text("c_ports");
+    const auto listed = static_cast<LRESULT>(inventory::Items("c_ports").size());
+    for (LRESULT n = SendMessageW(ports, CB_GETCOUNT, 0, 0); n > listed; --n)
+        SendMessageW(ports, CB_DELETESTRING, static_cast<WPARAM>(n - 1), 0);
+    for (const std::string& port : SerialDevices()) {
+        const std::string entry = port + ":" + kDeviceDefaultSettings;
+        if (FindItem("c_ports", entry) < 0)
+            SendMessageW(ports, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(entry).c_str()));
+    }
+    if (Text("c_ports") != text) SetText("c_ports", text);
+}
 
 void MainWindow::c_ports_Change(const std::string& entry) {
     // The engine holds the entry as the box does, whether picked or typed.
