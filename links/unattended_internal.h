@@ -31,7 +31,9 @@ bool DeviceMissing(const std::string& path);
 std::string PortNameOfEntry(const std::string& entry);
 
 // Tells when something changes at the paths given, the folders they live in or, for links,
-// where they lead: an inotify descriptor read on the io_context. Nothing wakes while unarmed.
+// where they lead: on Linux an inotify descriptor read on the io_context. Where the platform
+// gives no such watch (Windows), Watch returns false and the keeper looks once a second.
+// Nothing wakes while unarmed.
 class PathWatch {
   public:
     PathWatch(asio::io_context& io, std::function<void()> changed);
