@@ -23,7 +23,11 @@ std::string Pattern(int size) {
     return b;
 }
 
-std::string Trailer() { return std::string("\xAF\xAF", 2) + std::string(253, '\0'); }
+std::string Trailer() {
+    std::string trailer("\xAF\xAF", 2);
+    trailer.append(253, '\0');  // appended: g++ 12 misreads an operator+ of two temporaries
+    return trailer;
+}
 
 int Count(const std::vector<std::string>& lines, const std::string& part) {
     int n = 0;
