@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
             break;
     }
 #ifdef CORVANE_WIN32_WINDOW
-    return corvane::win32::RunWindow(argc, argv);
+    return corvane::win32::RunWindow(options);
 #else
     UseConsole(false);
     Print(stderr, "corvane: this build has no window: run corvane --headless\n");

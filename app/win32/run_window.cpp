@@ -1,7 +1,6 @@
 #include <cstdio>
 #include <exception>
 #include <string>
-#include <vector>
 
 #include "app/command_line.h"
 #include "app/program_dir.h"
@@ -52,24 +51,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-int RunWindow(int argc, char** argv) {
-    const std::vector<std::string> arguments(argv, argv + argc);
-    const CommandLine options = ParseCommandLine(arguments);
-    using Mode = CommandLine::Mode;
-    switch (options.mode) {
-        case Mode::Help:
-        case Mode::Version:
-            Print(stdout, options.text);
-            return 0;
-        case Mode::Error:
-            Print(stderr, "corvane: " + options.text + "\nTry corvane --help.\n");
-            return 2;
-        case Mode::Headless:
-            Print(stderr, "corvane: the headless run is not the window's\n");
-            return 2;
-        case Mode::Window:
-            break;
-    }
+int RunWindow(const CommandLine& options) {
     std::string why;
     const std::string programDir = ProgramDirFor(options.programDir, &why);
     if (!why.empty()) {
