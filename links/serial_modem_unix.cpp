@@ -154,16 +154,6 @@ int serial::RealModemLines(int fd) {
     return ::ioctl(fd, TIOCMGET, &bits) == 0 ? bits : -1;
 }
 
-void SerialPort::setDTREnable(bool on) {
-    dtr_ = on;
-    applyModemLines();
-}
-
-void SerialPort::setRTSEnable(bool on) {
-    rts_ = on;
-    applyModemLines();
-}
-
 void SerialPort::applyModemLines() {
     // A device without modem lines (a pty) keeps only the flags.
     if (fd_ < 0 || !hasLineHardware_) return;

@@ -30,16 +30,6 @@ int serial::RealModemLines(void* device) {
     return lines;
 }
 
-void SerialPort::setDTREnable(bool on) {
-    dtr_ = on;
-    applyModemLines();
-}
-
-void SerialPort::setRTSEnable(bool on) {
-    rts_ = on;
-    applyModemLines();
-}
-
 void SerialPort::applyModemLines() {
     // A device without modem lines (a pty) keeps only the flags.
     if (!handle_ || !hasLineHardware_) return;

@@ -38,6 +38,17 @@ std::string SerialPort::PortName() const {
     return devicePath_.empty() ? fmt::format("com{}", port_) : devicePath_;
 }
 
+// The flags are kept as given; each platform sets the lines of a device that has them.
+void SerialPort::setDTREnable(bool on) {
+    dtr_ = on;
+    applyModemLines();
+}
+
+void SerialPort::setRTSEnable(bool on) {
+    rts_ = on;
+    applyModemLines();
+}
+
 void SerialPort::portLost(const std::string& why) {
     if (!PortOpen()) return;  // reported once: the device is closed after the first report
     lostReason_ = why;
