@@ -41,7 +41,10 @@ void SerialPort::setOutBufferCount(int count) {
     // A write wait still armed finds nothing to send and is not armed again.
     outQueue_.clear();
     outSent_ = 0;
-    if (PortOpen()) purgeDeviceOutput();
+    if (PortOpen()) {
+        purgeDeviceOutput();
+        if (outputDropWatcher_) outputDropWatcher_();
+    }
 }
 
 void SerialPort::setOutputQueueReader(OutputQueueReader reader) {

@@ -139,6 +139,12 @@ class SerialPort {
     // terminal on its other end may be reading at the pace of a real line.
     using OutputQueueReader = std::function<int(PortHandle)>;
     void setOutputQueueReader(OutputQueueReader reader);
+    // Told right after the device was told to drop what it holds unsent (the output buffer
+    // emptied, the port closed), so that a test's stand-in for that queue can see what is
+    // left of it.
+    void setOutputDropWatcher(std::function<void()> watcher) {
+        outputDropWatcher_ = std::move(watcher);
+    }
 
     // True when the device has real line hardware (modem lines); a pty has none.
     bool HasLineHardware() const { return hasLineHardware_; }
@@ -210,6 +216,7 @@ class SerialPort {
     ModemLineReader modemLineReader_;
     bool modemReaderInjected_ = false;  // a test's reader: its lines cannot wake a real wait
     OutputQueueReader outputQueueReader_;
+    std::function<void()> outputDropWatcher_;
     std::shared_ptr<bool> alive_;  // handlers posted to the io_context check it
 };
 

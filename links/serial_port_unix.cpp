@@ -248,6 +248,7 @@ void SerialPort::closeDevice() {
     if (fd_ >= 0) {
         // Dropping what waits also keeps close() from waiting for a slow line to drain.
         ::tcflush(fd_, TCIOFLUSH);
+        if (outputDropWatcher_) outputDropWatcher_();
         ::ioctl(fd_, TIOCNXCL);  // the tty may stay open elsewhere: do not leave it exclusive
         ::flock(fd_, LOCK_UN);
         ::close(fd_);

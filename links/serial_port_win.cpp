@@ -240,6 +240,7 @@ void SerialPort::closeDevice() {
         // Dropping what waits also keeps the close from waiting for a slow line to drain;
         // clearing the mask ends a pending wait for the modem lines.
         ::PurgeComm(handle_, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+        if (outputDropWatcher_) outputDropWatcher_();
         ::SetCommMask(handle_, 0);
         std::error_code ec;
         w.stream.close(ec);  // pending operations end aborted, their handlers see the close

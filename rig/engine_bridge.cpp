@@ -1,7 +1,8 @@
 #include "rig/engine_bridge.h"
 
 #include <algorithm>
-#include <chrono>
+#include <climits>
+#include <memory>
 #include <stdexcept>
 
 #include "relay/pump.h"
@@ -28,26 +29,26 @@ SerialPort::OutputQueueReader ReadAtLineRate(Engine& e, PtyTerminal& terminal, i
     if (baud <= 0) {
         terminal.followFraming(nullptr);
         e.Comm.setOutputQueueReader(nullptr);
+        e.Comm.setOutputDropWatcher(nullptr);
         return {};
     }
     PtyTerminal* t = &terminal;
     SerialPort* port = &e.Comm;
     terminal.followFraming(
         [port, alive = e.Alive()] { return alive.expired() ? 10.0 : port->BitsPerCharacter(); });
-    // Right after a write the kernel may not yet have moved the characters to where the pty
-    // counts them, so for a moment the count is what was written and not read; after that it
-    // is the pty's own.
-    using Clock = std::chrono::steady_clock;
-    auto lastWrite = std::make_shared<std::pair<std::int64_t, Clock::time_point>>(-1, Clock::now());
-    SerialPort::OutputQueueReader reader = [t, port, lastWrite](int) {
-        const std::int64_t written = port->CharactersWritten();
-        if (written != lastWrite->first) {
-            lastWrite->first = written;
-            lastWrite->second = Clock::now();
-        }
-        if (Clock::now() - lastWrite->second < std::chrono::milliseconds(10))
-            return std::max(static_cast<int>(written - t->readTotal()), t->unread());
-        return t->unread();
+    // The queue is what the program wrote, less what the terminal has read and what a purge
+    // or close dropped. A pty drops only what the kernel has not yet moved across to the
+    // terminal's side; what is there after the drop is left. The pty's count alone would lag
+    // each write until the kernel has moved it, by milliseconds or, on a loaded machine, by
+    // more than a pump's tick, and the program would write into a queue it believes empty.
+    auto dropped = std::make_shared<std::int64_t>(0);
+    port->setOutputDropWatcher([t, port, dropped, alive = t->Alive()] {
+        if (!alive.expired()) *dropped = port->CharactersWritten() - t->readTotal() - t->unread();
+    });
+    SerialPort::OutputQueueReader reader = [t, port, dropped, alive = t->Alive()](int) {
+        if (alive.expired()) return 0;
+        const std::int64_t queued = port->CharactersWritten() - t->readTotal() - *dropped;
+        return static_cast<int>(std::clamp<std::int64_t>(queued, 0, INT_MAX));
     };
     e.Comm.setOutputQueueReader(reader);
     return reader;

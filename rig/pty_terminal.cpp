@@ -179,6 +179,8 @@ void PtyTerminal::setLineRate(int baud, double bitsPerChar) {
     armRead();
 }
 
+std::weak_ptr<bool> PtyTerminal::Alive() const { return watch_->alive; }
+
 int PtyTerminal::unread() const {
     int n = 0;
     return masterFd_ >= 0 && ::ioctl(masterFd_, FIONREAD, &n) == 0 ? n : 0;

@@ -69,6 +69,9 @@ class PtyTerminal {
     void hangUp();
     bool isHungUp() const { return masterFd_ < 0; }
 
+    // Expires with the terminal: a callback left with the engine checks it first.
+    std::weak_ptr<bool> Alive() const;
+
   private:
     struct Watch;  // the master's read wait and the line's timer (asio)
 
