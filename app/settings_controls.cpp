@@ -5,12 +5,9 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPalette>
-#include <QRegularExpression>
-#include <cmath>
-#include <limits>
 
+#include "app/decimal_number.h"
 #include "app/engine_thread.h"
 #include "app/up_down.h"
 #include "app/w_host.h"
@@ -58,15 +55,15 @@ void chkIsResidentLoaded_Click(WHost& w) {
 void t_blockdelay_Change(WHost& w) {
     // Each replacement of the text runs this handler again through the text box's wiring;
     // the text written back is the up-down's own value, so the nesting ends after one pass.
-    std::optional<double> number = ReadDecimalNumber(w.t_blockdelay->text());
+    std::optional<double> number = ReadDecimalNumber(w.t_blockdelay->text().toStdString());
     if (!number) {
         w.t_blockdelay->setText(DelayText(w));
-        number = ReadDecimalNumber(w.t_blockdelay->text());
+        number = ReadDecimalNumber(w.t_blockdelay->text().toStdString());
         if (!number) return;
     }
     if (*number < 0 || *number > 1000) {
         w.t_blockdelay->setText(DelayText(w));
-        number = ReadDecimalNumber(w.t_blockdelay->text());
+        number = ReadDecimalNumber(w.t_blockdelay->text().toStdString());
         if (!number || *number < 0 || *number > 1000) return;
     }
     // Runs ud_blockdelay_Change through the up-down's wiring when the value differs.
@@ -85,30 +82,6 @@ void t_blockdelay_GotFocus(WHost& w) {
 
 void x_log_Click(WHost& w) {
     w.Channel().Post([on = w.x_log->isChecked()](Engine& e) { e.SetLogToFile(on); });
-}
-
-std::optional<double> ReadDecimalNumber(const QString& text) {
-    // \z, not $: $ also matches before a final line feed, and "5\n" is not a number.
-    static const QRegularExpression kNumber(QStringLiteral(
-        R"(^[ \t]*([+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?)[ \t]*\z)"));
-    const QRegularExpressionMatch match = kNumber.match(text);
-    if (!match.hasMatch()) return std::nullopt;
-    // The form is checked above; an overflowing exponent reads as an infinity, an underflowing
-    // one as zero, and both are still numbers.
-    bool ok = false;
-    return QLocale::c().toDouble(match.captured(1), &ok);
-}
-
-long long RoundHalfEven(double value) {
-    if (std::isnan(value)) return 0;
-    constexpr double kLimit = 9.0e18;
-    if (value >= kLimit) return static_cast<long long>(kLimit);
-    if (value <= -kLimit) return -static_cast<long long>(kLimit);
-    const double lower = std::floor(value);
-    const double rest = value - lower;
-    long long result = static_cast<long long>(lower);
-    if (rest > 0.5 || (rest == 0.5 && (result % 2 != 0))) ++result;
-    return result;
 }
 
 }  // namespace corvane

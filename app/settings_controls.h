@@ -3,9 +3,6 @@
 // before and hands the choice to the engine, whose routines read it there.
 #pragma once
 
-#include <QString>
-#include <optional>
-
 namespace corvane {
 
 class WHost;
@@ -17,11 +14,5 @@ void t_blockdelay_Change(WHost& w);
 void ud_blockdelay_Change(WHost& w);
 void t_blockdelay_GotFocus(WHost& w);
 void x_log_Click(WHost& w);
-
-// The number test of the chunk delay box: a decimal number with optional sign, fraction and
-// exponent, blanks around it allowed; no value for anything else (an empty text included).
-std::optional<double> ReadDecimalNumber(const QString& text);
-// Rounds to the nearest integer, a half to the even neighbour.
-long long RoundHalfEven(double value);
 
 }  // namespace corvane

@@ -9,7 +9,8 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/app/win32/window.h)
   enable_language(RC)
   file(GLOB CORVANE_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/win32/*.cpp
     ${CMAKE_SOURCE_DIR}/app/win32/*.h ${CMAKE_SOURCE_DIR}/app/inventory.cpp
-    ${CMAKE_SOURCE_DIR}/app/inventory.h)
+    ${CMAKE_SOURCE_DIR}/app/inventory.h ${CMAKE_SOURCE_DIR}/app/decimal_number.cpp
+    ${CMAKE_SOURCE_DIR}/app/decimal_number.h)
   add_library(corvane_win32 STATIC ${CORVANE_WIN32_SOURCES})
   target_link_libraries(corvane_win32 PUBLIC corvane_headless_lib comctl32 ole32 uuid shell32
     gdi32 user32)

@@ -1,12 +1,12 @@
 // The number test of the chunk delay box and its rounding: a value exactly for the decimal
 // grammar, the same value as strtod on plain numbers, and a rounding that stays within half a
 // unit, breaks ties to even and keeps the box's range.
-#include <QString>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
-#include "app/settings_controls.h"
+#include "app/decimal_number.h"
 #include "fuzz/fuzz_check.h"
 
 using namespace corvane;
@@ -14,34 +14,34 @@ using namespace corvane::fuzz;
 
 namespace {
 
-bool Digit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
-bool Blank(QChar c) { return c == u' ' || c == u'\t'; }
+bool Digit(char c) { return c >= '0' && c <= '9'; }
+bool Blank(char c) { return c == ' ' || c == '\t'; }
 
 // blanks, [sign], digits[.digits] or .digits, [e[sign]digits], blanks. On a match, `core` is
 // the number without the blanks and `plain` tells whether it has no exponent.
-bool Grammar(const QString& t, QString& core, bool& plain) {
-    qsizetype i = 0;
-    const qsizetype n = t.size();
+bool Grammar(const std::string& t, std::string& core, bool& plain) {
+    std::size_t i = 0;
+    const std::size_t n = t.size();
     while (i < n && Blank(t[i])) ++i;
-    const qsizetype start = i;
-    if (i < n && (t[i] == u'+' || t[i] == u'-')) ++i;
-    qsizetype digits = 0;
+    const std::size_t start = i;
+    if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+    std::size_t digits = 0;
     while (i < n && Digit(t[i])) ++i, ++digits;
-    if (i < n && t[i] == u'.') {
+    if (i < n && t[i] == '.') {
         ++i;
         while (i < n && Digit(t[i])) ++i, ++digits;
     }
     if (digits == 0) return false;
     plain = true;
-    if (i < n && (t[i] == u'e' || t[i] == u'E')) {
+    if (i < n && (t[i] == 'e' || t[i] == 'E')) {
         plain = false;
         ++i;
-        if (i < n && (t[i] == u'+' || t[i] == u'-')) ++i;
-        qsizetype exponent = 0;
+        if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+        std::size_t exponent = 0;
         while (i < n && Digit(t[i])) ++i, ++exponent;
         if (exponent == 0) return false;
     }
-    core = t.mid(start, i - start);
+    core = t.substr(start, i - start);
     while (i < n && Blank(t[i])) ++i;
     return i == n;
 }
@@ -58,24 +58,19 @@ void CheckRounding(double v) {
     if (v >= 0 && v <= 1000) FUZZ_CHECK(r >= 0 && r <= 1000);
 }
 
-// The box's text: the input read as UTF-8, so the reader also sees letters beyond ASCII.
-QString TextOf(const uint8_t* data, size_t size) {
-    return QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString text = TextOf(data, size);
+    // The box's text as UTF-8 bytes: letters beyond ASCII are bytes the reader must refuse.
+    const std::string text(reinterpret_cast<const char*>(data), size);
     const std::optional<double> number = ReadDecimalNumber(text);
-    QString core;
+    std::string core;
     bool plain = false;
     FUZZ_CHECK(number.has_value() == Grammar(text, core, plain));
     if (number) {
         CheckRounding(*number);
         if (plain && core.size() <= 40) {
-            const QByteArray ascii = core.toLatin1();
-            FUZZ_CHECK(*number == std::strtod(ascii.constData(), nullptr));
+            FUZZ_CHECK(*number == std::strtod(core.c_str(), nullptr));
         }
     }
 

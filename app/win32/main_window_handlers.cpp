@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/inventory.h"
-#include "app/win32/decimal_number.h"
+#include "app/decimal_number.h"
 #include "app/win32/main_window.h"
 #include "app/win32/text.h"
 #include "links/serial_devices.h"

@@ -2,7 +2,7 @@
 // its text and number helpers.
 #include <string>
 
-#include "app/win32/decimal_number.h"
+#include "app/decimal_number.h"
 #include "app/win32/remembered_settings.h"
 #include "tests/win/window_fixture_win.h"
 

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "app/decimal_number.h"
 #include "app/settings_controls.h"
 #include "app/up_down.h"
 #include "app/w_host.h"

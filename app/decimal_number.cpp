@@ -1,10 +1,10 @@
-#include "app/win32/decimal_number.h"
+#include "app/decimal_number.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <string>
 
-namespace corvane::win32 {
+namespace corvane {
 
 namespace {
 
@@ -56,4 +56,4 @@ long long RoundHalfEven(double value) {
     return result;
 }
 
-}  // namespace corvane::win32
+}  // namespace corvane

@@ -1,10 +1,10 @@
-// The number test and rounding of the chunk delay box, without a toolkit.
+// The number test and rounding of the chunk delay box, shared by both windows: no toolkit.
 #pragma once
 
 #include <optional>
 #include <string_view>
 
-namespace corvane::win32 {
+namespace corvane {
 
 // A decimal number with optional sign, fraction and exponent, blanks (spaces and tabs)
 // around it allowed; no value for anything else, an empty text included.
@@ -13,4 +13,4 @@ std::optional<double> ReadDecimalNumber(std::string_view text);
 // long long gives that range's nearest end, a NaN 0.
 long long RoundHalfEven(double value);
 
-}  // namespace corvane::win32
+}  // namespace corvane
