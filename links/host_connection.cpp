@@ -7,6 +7,7 @@
 
 #include "links/engine.h"
 #include "logs/comm_log.h"
+#include "logs/text_utils.h"
 #include "relay/login_keys.h"
 #include "relay/pump.h"
 
@@ -31,13 +32,6 @@ asio::awaitable<WaitEnd> WaitForConnected(Engine& e, bool wanted,
         if (now >= deadline) co_return WaitEnd::TimedOut;
         co_await e.Changed.WaitFor(deadline - now);
     }
-}
-
-std::string Trimmed(const std::string& s) {
-    const std::size_t first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    const std::size_t last = s.find_last_not_of(" \t\r\n");
-    return s.substr(first, last - first + 1);
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <charconv>
 #include <vector>
 
+#include "logs/text_utils.h"
+
 namespace corvane {
 
 namespace {
@@ -16,18 +18,6 @@ constexpr std::array<int, 30> kRates = {
     50,     75,     110,     134,     150,     200,     300,     600,     1200,    1800,
     2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
     576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string Trimmed(const std::string& s) {
-    std::size_t begin = 0;
-    std::size_t end = s.size();
-    while (begin < end && IsBlank(s[begin])) ++begin;
-    while (end > begin && IsBlank(s[end - 1])) --end;
-    return s.substr(begin, end - begin);
-}
 
 std::vector<std::string> Split(const std::string& text, char sep) {
     std::vector<std::string> fields;

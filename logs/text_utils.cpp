@@ -9,6 +9,13 @@
 
 namespace corvane {
 
+std::string Trimmed(const std::string& text) {
+    const char* const kBlanks = " \t\n\v\f\r";
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
 std::string DigitsOnly(const std::string& text) {
     std::string digits;
     digits.reserve(text.size());

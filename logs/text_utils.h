@@ -9,6 +9,9 @@ namespace corvane {
 
 class Engine;
 
+// The text without the blanks (spaces, tabs, line ends, vertical tabs, form feeds) at either
+// end.
+std::string Trimmed(const std::string& text);
 // The characters 0 to 9 of the text, in order.
 std::string DigitsOnly(const std::string& text);
 // The part before the first delimiter; the whole text when there is none; "" for an empty
