@@ -14,6 +14,7 @@ class TempDir {
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
+    std::string filePath(const std::string& name) const { return path_ + "/" + name; }
 
   private:
     std::string path_;

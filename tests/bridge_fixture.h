@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <asio/io_context.hpp>
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -22,23 +23,25 @@
 #include "rig/pty_terminal.h"
 #include "rig/temp_dir.h"
 #include "rig/wait.h"
+#include "tests/test_helpers.h"
 
 namespace corvane::testing {
 
+// Bytes of every value in a fixed order, as a terminal might send them.
+inline std::string TerminalPattern(std::size_t size) {
+    std::string b(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<char>((i * 17 + i / 256) & 0xFF);
+    return b;
+}
+
+// What follows a resident load on the line: two 0xAF, then 253 zeros.
+inline std::string Trailer() {
+    std::string trailer("\xAF\xAF", 2);
+    trailer.append(253, '\0');  // appended: g++ 12 misreads an operator+ of two temporaries
+    return trailer;
+}
+
 using rig::ChooseHost;
-
-inline std::string Bytes(std::initializer_list<int> values) {
-    std::string b;
-    for (int v : values) b.push_back(static_cast<char>(v));
-    return b;
-}
-
-inline std::string AllByteValues() {
-    std::string b;
-    for (int v = 0; v < 256; ++v) b.push_back(static_cast<char>(v));
-    return b;
-}
-
 class BridgeTest : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -16,37 +16,13 @@
 
 #include "links/serial_port.h"
 #include "rig/pty_terminal.h"
+#include "rig/temp_dir.h"
 #include "rig/wait.h"
+#include "tests/test_helpers.h"
 
 namespace corvane::testing {
 
-// A folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "corvane-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    bool isValid() const { return !path_.empty(); }
-    const std::string& path() const { return path_; }
-    std::string filePath(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-inline std::string AllByteValues() {
-    std::string all(256, '\0');
-    for (int i = 0; i < 256; ++i) all[i] = static_cast<char>(i);
-    return all;
-}
-
+using rig::TempDir;
 // A pattern in which a lost, doubled or swapped block shows.
 inline std::string Pattern(int size) {
     std::string out(size, '\0');
@@ -76,7 +52,6 @@ inline std::string ReadAll(asio::io_context& io, SerialPort& port, int n, int ti
 class SerialPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(dir_.isValid());
         term_ = std::make_unique<rig::PtyTerminal>(io_, dir_.path(), 3);
         port_.setProgramDir(dir_.path());
         port_.setCommPort(3);

@@ -16,14 +16,11 @@ using namespace corvane::testing;
 
 namespace {
 
-std::string Pattern(int size) {
+std::string LoadPattern(int size) {
     std::string b;
     for (int i = 0; i < size; ++i) b.push_back(static_cast<char>((i * 31 + i / 256) & 0xFF));
     return b;
 }
-
-std::string Trailer() { return std::string("\xAF\xAF", 2) + std::string(253, '\0'); }
-
 struct Pause {
     int ms;
     std::size_t bytesBefore;
@@ -110,7 +107,7 @@ class BridgeRun : public BridgeTest {
 };
 
 TEST_F(BridgeRun, TheWholeRunLoadsTheResidentAndWakesTheHost) {
-    const std::string file = Pattern(600);
+    const std::string file = LoadPattern(600);
     WriteLoadFile(5, file);
     ASSERT_TRUE(StartAndRequest("L05x"));
     onLine += terminal->readFor(100);
@@ -137,17 +134,17 @@ TEST_F(BridgeRun, TheWholeRunLoadsTheResidentAndWakesTheHost) {
 }
 
 TEST_F(BridgeRun, AFileOfWholeChunksPausesAfterTheLastChunkToo) {
-    WriteLoadFile(2, Pattern(512));
+    WriteLoadFile(2, LoadPattern(512));
     ASSERT_TRUE(StartAndRequest("L02\r"));
     onLine += terminal->readFor(100);
     ASSERT_EQ(pauses.size(), 3u);
     EXPECT_EQ(pauses[2].bytesBefore, 512u);
-    EXPECT_EQ(onLine, Pattern(512) + Trailer());
+    EXPECT_EQ(onLine, LoadPattern(512) + Trailer());
 }
 
 TEST_F(BridgeRun, AFileBeyond64KiBLoadsWholeAndTheCountersWrap) {
     e->SetChunkDelay(0);
-    const std::string file = Pattern(70000);
+    const std::string file = LoadPattern(70000);
     WriteLoadFile(5, file);
     ASSERT_TRUE(StartAndRequest("L05x"));
     onLine += terminal->readFor(200);
@@ -158,7 +155,7 @@ TEST_F(BridgeRun, AFileBeyond64KiBLoadsWholeAndTheCountersWrap) {
 }
 
 TEST_F(BridgeRun, ALoadAt2400BaudKeepsToTheLineAndChangesSettingsOnlyOnceItHasLeft) {
-    const std::string file = Pattern(2000);
+    const std::string file = LoadPattern(2000);
     const std::string all = file + Trailer();
     WriteLoadFile(5, file);
     // Every look the port takes at the device's queue, with what the device had taken by then
@@ -241,14 +238,14 @@ TEST_F(BridgeRun, ResidentMarkedLoadedConnectsAtOnce) {
 // quick clicks reach the engine as two starts: the second is a click on a button that the
 // first has disabled.
 TEST_F(BridgeRun, ASecondStartBehindTheFirstRunsNoSecondLoad) {
-    WriteLoadFile(5, Pattern(600));
+    WriteLoadFile(5, LoadPattern(600));
     auto second = std::make_shared<bool>(false);
     e->Start([second] { *second = true; });
     ASSERT_TRUE(StartAndRequest("L05x"));
     ASSERT_TRUE(Run([second] { return *second; }));
     onLine += terminal->readFor(100);
     EXPECT_EQ(pauses.size(), 3u);
-    EXPECT_TRUE(onLine == Pattern(600) + Trailer()) << onLine.size();
+    EXPECT_TRUE(onLine == LoadPattern(600) + Trailer()) << onLine.size();
     EXPECT_TRUE(IsHostConnected(*e));
     ASSERT_TRUE(host->waitForBytes(2, 5000));
     Settle(200);
@@ -273,7 +270,7 @@ TEST_F(BridgeRun, AMissingOrEmptyLoadFileSendsNothingAndTheRunGoesOn) {
 }
 
 TEST_F(BridgeRun, StopInTheMiddleOfALoadAt2400BaudEndsItWithinTheLinesRoom) {
-    WriteLoadFile(5, Pattern(2000));
+    WriteLoadFile(5, LoadPattern(2000));
     TerminalReadsAt(2400);
     std::int64_t readAtStop = -1;
     std::chrono::steady_clock::time_point stoppedAt;
@@ -293,7 +290,7 @@ TEST_F(BridgeRun, StopInTheMiddleOfALoadAt2400BaudEndsItWithinTheLinesRoom) {
     EXPECT_LE(terminal->readTotal() - readAtStop, Room() + 2);
     ASSERT_GT(onLine.size(), 0u);
     EXPECT_LT(onLine.size(), 2000u);
-    EXPECT_EQ(onLine, Pattern(2000).substr(0, onLine.size()));
+    EXPECT_EQ(onLine, LoadPattern(2000).substr(0, onLine.size()));
     EXPECT_EQ(e->Comm.Settings(), "2400,e,7,1");
     EXPECT_FALSE(IsTerminalPortOpen(*e));
     EXPECT_FALSE(e->bLoadingResident);
@@ -302,13 +299,13 @@ TEST_F(BridgeRun, StopInTheMiddleOfALoadAt2400BaudEndsItWithinTheLinesRoom) {
 }
 
 TEST_F(BridgeRun, StopInTheMiddleOfALoadSendsNoTrailerAndClosesBothLinks) {
-    WriteLoadFile(5, Pattern(600));
+    WriteLoadFile(5, LoadPattern(600));
     duringPause = [this](int n) {
         if (n == 2) e->Stop();
     };
     ASSERT_TRUE(StartAndRequest("L05x"));
     onLine += terminal->readFor(100);
-    EXPECT_EQ(onLine, Pattern(256));
+    EXPECT_EQ(onLine, LoadPattern(256));
     EXPECT_EQ(e->Comm.Settings(), "2400,e,7,1");
     EXPECT_FALSE(IsTerminalPortOpen(*e));
     EXPECT_FALSE(IsHostConnected(*e));
@@ -322,13 +319,13 @@ TEST_F(BridgeRun, StopInTheMiddleOfALoadSendsNoTrailerAndClosesBothLinks) {
 }
 
 TEST_F(BridgeRun, ThePortLostDuringALoadEndsItWithoutTrailer) {
-    WriteLoadFile(5, Pattern(600));
+    WriteLoadFile(5, LoadPattern(600));
     duringPause = [this](int n) {
         if (n == 2) terminal->hangUp();
     };
     ASSERT_TRUE(StartAndRequest("L05x"));
     Settle(100);
-    EXPECT_EQ(onLine, Pattern(256));
+    EXPECT_EQ(onLine, LoadPattern(256));
     EXPECT_FALSE(IsTerminalPortOpen(*e));
     EXPECT_EQ(LinkLampColor(*e, "RS232"), LampDown);
     EXPECT_EQ(host->connectionCount(), 0);
@@ -336,7 +333,7 @@ TEST_F(BridgeRun, ThePortLostDuringALoadEndsItWithoutTrailer) {
 }
 
 TEST_F(BridgeRun, ClosingTheWindowDuringALoadEndsEverythingPromptly) {
-    WriteLoadFile(5, Pattern(600));
+    WriteLoadFile(5, LoadPattern(600));
     duringPause = [this](int n) {
         if (n == 2) asio::post(io, [this] { e->Close(true); });
     };
@@ -347,6 +344,6 @@ TEST_F(BridgeRun, ClosingTheWindowDuringALoadEndsEverythingPromptly) {
     EXPECT_FALSE(IsTerminalPortOpen(*e));
     EXPECT_FALSE(e->sTimerActive);
     onLine += terminal->readFor(100);
-    EXPECT_EQ(onLine, Pattern(256));
+    EXPECT_EQ(onLine, LoadPattern(256));
     EXPECT_EQ(host->connectionCount(), 0);
 }

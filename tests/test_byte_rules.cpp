@@ -11,18 +11,13 @@
 #include "relay/manual_send.h"
 #include "relay/pump.h"
 #include "resident/loader.h"
+#include "tests/test_helpers.h"
 
 using namespace corvane;
+using namespace corvane::testing;
 
 namespace {
-
-std::string Bytes(std::initializer_list<int> values) {
-    std::string b;
-    for (int v : values) b.push_back(static_cast<char>(v));
-    return b;
-}
-
-std::string Hex(const std::string& bytes) {
+std::string HexDigits(const std::string& bytes) {
     static const char kDigits[] = "0123456789abcdef";
     std::string hex;
     for (const char c : bytes) {
@@ -78,8 +73,8 @@ TEST(IacCleaning, FollowsThePairRule) {
     };
     for (const Case& c : cases) {
         bool pending = false;
-        EXPECT_EQ(CleanIac(c.in, pending), c.out) << Hex(c.in);
-        EXPECT_EQ(pending, c.pendingAfter) << Hex(c.in);
+        EXPECT_EQ(CleanIac(c.in, pending), c.out) << HexDigits(c.in);
+        EXPECT_EQ(pending, c.pendingAfter) << HexDigits(c.in);
     }
 }
 

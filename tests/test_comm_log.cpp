@@ -12,9 +12,12 @@
 #include "links/engine.h"
 #include "logs/comm_log.h"
 #include "rig/temp_dir.h"
+#include "tests/test_helpers.h"
 
 namespace corvane {
 namespace {
+
+using corvane::testing::ReadAll;
 
 const std::string kCrLf("\r\n");
 
@@ -130,13 +133,7 @@ std::vector<std::string> PaneLines(const std::string& pane) {
     return lines;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return {};
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
+std::size_t OverlappingCount(const std::string& text, const std::string& part) {
     std::size_t n = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++n;
@@ -186,7 +183,7 @@ TEST_F(CommLogEngine, UncheckedLogChangesNothingAndCheckingContinuesTheLists) {
         PaneLines(e->View().commPane),
         (std::vector<std::string>{CommScreenLine("", "first"), CommScreenLine("", "second")}));
     EXPECT_EQ(PaneLines(e->View().dataPane).size(), 2u);
-    EXPECT_EQ(Count(ReadAll(LogFile()), "\r\n"), 2u);
+    EXPECT_EQ(OverlappingCount(ReadAll(LogFile()), "\r\n"), 2u);
 
     // The listeners hear every entry, logged to the file or not.
     ASSERT_EQ(collector.lines.size(), 4u);
@@ -227,7 +224,7 @@ TEST_F(CommLogEngine, EveryStatusHandlerLogsItsTextAndEmptyTextEndsInABlank) {
                   CommScreenLine("", "connected"), CommScreenLine("", "closed by peer"),
                   CommScreenLine("", "timeout"), CommScreenLine("", "auth"), "00  \u00F9 "}));
     const std::string file = ReadAll(LogFile());
-    EXPECT_EQ(Count(file, "\r\n"), 5u);
+    EXPECT_EQ(OverlappingCount(file, "\r\n"), 5u);
     EXPECT_TRUE(file.ends_with("\xB7 \r\n"));
 }
 
@@ -238,8 +235,8 @@ TEST_F(CommLogEngine, FortyEntriesLeaveThirtyLinesInEachPane) {
     ASSERT_EQ(comm.size(), 30u);
     EXPECT_EQ(comm.front(), CommScreenLine("", "entry 11"));
     EXPECT_EQ(comm.back(), CommScreenLine("", "entry 40"));
-    EXPECT_EQ(Count(e->View().dataPane, "\u00F9\u00F9"), 30u);
-    EXPECT_EQ(Count(ReadAll(LogFile()), "\r\n"), 40u);  // the file keeps everything
+    EXPECT_EQ(OverlappingCount(e->View().dataPane, "\u00F9\u00F9"), 30u);
+    EXPECT_EQ(OverlappingCount(ReadAll(LogFile()), "\r\n"), 40u);  // the file keeps everything
 }
 
 TEST_F(CommLogEngine, EntriesChangeOnlyThePanesOfTheView) {

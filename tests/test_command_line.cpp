@@ -3,8 +3,10 @@
 
 #include "app/command_line.h"
 #include "links/host_connection.h"
+#include "tests/test_helpers.h"
 
 using namespace corvane;
+using namespace corvane::testing;
 using Mode = CommandLine::Mode;
 
 namespace {
@@ -13,21 +15,6 @@ CommandLine Parse(std::vector<std::string> args) {
     args.insert(args.begin(), "corvane");
     return ParseCommandLine(args);
 }
-
-std::string Joined(const std::vector<std::string>& args) {
-    std::string out;
-    for (const std::string& a : args) out += (out.empty() ? "" : " ") + a;
-    return out;
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 }  // namespace
 
 TEST(CommandLine, WithoutOptionsItIsTheWindowAndHelpAndVersionPrint) {

@@ -14,6 +14,7 @@
 #include "relay/bounds.h"
 #include "relay/host_data.h"
 #include "tests/bridge_fixture.h"
+#include "tests/test_helpers.h"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -26,21 +27,6 @@ std::string HostPattern(std::size_t size) {
     std::string b(size, '\0');
     for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<char>((i * 31 + i / 256) % 255);
     return b;
-}
-
-// Terminal to host: every byte value.
-std::string TerminalPattern(std::size_t size) {
-    std::string b(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<char>((i * 17 + i / 256) & 0xFF);
-    return b;
-}
-
-std::size_t CountOf(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos;
-         at = text.find(part, at + part.size()))
-        ++n;
-    return n;
 }
 
 }  // namespace
@@ -351,7 +337,7 @@ std::string PairRule(const std::vector<std::string>& events, bool& pending) {
     return out;
 }
 
-std::string Hex(const std::string& b) {
+std::string HexDump(const std::string& b) {
     static const char kDigits[] = "0123456789abcdef";
     std::string text;
     for (const char c : b) {
@@ -382,9 +368,9 @@ TEST_F(Faults, EveryShortMixOfFFAndOneOtherByteSplitAnywhereFollowsThePairRule) 
                         for (const std::string& event : events) SSL_DataIn(*e, event, false);
                         ++cases;
                         if (e->sToTerminal != expected || e->bIacPending != pending) {
-                            FAIL() << Hex(events[0]) << " | " << Hex(events[1]) << ", pending "
-                                   << startPending << ": got " << Hex(e->sToTerminal)
-                                   << ", expected " << Hex(expected);
+                            FAIL() << HexDump(events[0]) << " | " << HexDump(events[1])
+                                   << ", pending " << startPending << ": got "
+                                   << HexDump(e->sToTerminal) << ", expected " << HexDump(expected);
                         }
                     }
                 }

@@ -18,9 +18,11 @@
 #include "rig/sample_load_file.h"
 #include "rig/temp_dir.h"
 #include "rig/wait.h"
+#include "tests/test_helpers.h"
 
 using namespace corvane;
 using namespace corvane::rig;
+using namespace corvane::testing;
 namespace fs = std::filesystem;
 
 namespace {
@@ -73,31 +75,6 @@ class Headless : public ChildProcess {
 std::string HostOption(const LoopbackHost& host) {
     return "127.0.0.1:" + std::to_string(host.port());
 }
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
-std::string Joined(const std::vector<std::string>& args) {
-    std::string out;
-    for (const std::string& a : args) out += (out.empty() ? "" : " ") + a;
-    return out;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 void ExpectBytesBothWays(PtyTerminal& terminal, LoopbackHost& host) {
     terminal.send("hello");
     ASSERT_TRUE(host.waitForBytes(5, 10000));
@@ -111,7 +88,7 @@ void ExpectBytesBothWays(PtyTerminal& terminal, LoopbackHost& host) {
 
 // A pty terminal linked as ports/com1 in the run's folder and a loopback host, on the
 // test's io_context.
-class HeadlessBridge : public testing::Test {
+class HeadlessBridge : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(host.listening()) << host.errorString(); }
 
@@ -152,7 +129,7 @@ TEST_F(HeadlessBridge, LoadsTheResidentThenBridgesBothWaysAndEndsOnSigtermWithSt
     // The log lines went to standard output as they happened, and with --log to the file.
     EXPECT_TRUE(Contains(run.out(), "> 00  \xc2\xb7 Connected to 127.0.0.1")) << run.out();
     EXPECT_TRUE(Contains(run.out(), "Disconnected from 127.0.0.1")) << run.out();
-    EXPECT_TRUE(Contains(ReadFile(dir.path() + "/log/000.txt"), "Connected to 127.0.0.1"));
+    EXPECT_TRUE(Contains(ReadAll(dir.path() + "/log/000.txt"), "Connected to 127.0.0.1"));
 }
 
 TEST_F(HeadlessBridge, ASignalWhileTheStartWaitsForTheTerminalEndsTheRunWithStatusZero) {
@@ -187,7 +164,7 @@ TEST_F(HeadlessBridge, WithTheResidentLoadedADevicePathRunsAtOnceAndSigintEndsIt
     ASSERT_TRUE(run.waitForExit(10000));
     EXPECT_EQ(run.exitCode(), 0) << run.err();
     EXPECT_TRUE(host.waitForDisconnect(5000));
-    EXPECT_EQ(Count(run.out(), "host not reading: "), 1u) << run.out();
+    EXPECT_EQ(CountOf(run.out(), "host not reading: "), 1u) << run.out();
     EXPECT_FALSE(fs::exists(dir.path() + "/log/000.txt"));  // no --log, no file
 }
 
@@ -329,7 +306,7 @@ TEST(Headless, AHandOverThatCannotStartTheProgramSaysWhyWithStatusTwo) {
     std::string name = "corvane";
     std::string option = "--headless";
     char* argv[] = {name.data(), option.data(), nullptr};
-    EXPECT_EXIT(HandOverToHeadless(2, argv), testing::ExitedWithCode(2),
+    EXPECT_EXIT(HandOverToHeadless(2, argv), ::testing::ExitedWithCode(2),
                 "corvane: cannot start corvane-headless: .*No such file or directory");
 }
 

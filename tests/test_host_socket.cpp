@@ -15,36 +15,27 @@
 #include "links/host_socket.h"
 #include "rig/loopback_host.h"
 #include "rig/wait.h"
+#include "tests/test_helpers.h"
 
 using corvane::HostSocket;
 using corvane::rig::LoopbackHost;
 using corvane::rig::RunFor;
 using corvane::rig::RunUntil;
+using corvane::testing::AllByteValues;
+using corvane::testing::StartsWith;
 
 namespace {
 
 constexpr int kWait = 10000;
 constexpr int kConnectionRefused = 0;  // the component's code for a refused connection
 constexpr std::size_t kOneDataInAtMost = 64 * 1024;
-
-std::string AllByteValues() {
-    std::string bytes;
-    for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
-    return bytes;
-}
-
 std::string Noise(std::size_t size) {
     std::string bytes(size, '\0');
     std::mt19937 gen(static_cast<unsigned>(size));
     for (char& b : bytes) b = static_cast<char>(gen() & 0xFF);
     return bytes;
 }
-
-bool StartsWith(const std::string& s, const std::string& prefix) {
-    return s.compare(0, prefix.size(), prefix) == 0;
-}
-
-std::string Joined(const std::vector<std::string>& lines) {
+std::string JoinedLines(const std::vector<std::string>& lines) {
     std::string all;
     for (const std::string& line : lines) all += line + "; ";
     return all;
@@ -119,7 +110,7 @@ TEST_F(HostSocketTest, ByNameGreetedAndEchoed) {
     ASSERT_TRUE(Until([&] { return in.size() >= 13; }));
     EXPECT_EQ(in, "WELCOME\r\nping");
     EXPECT_EQ(greeter.received(), "ping");
-    EXPECT_TRUE(errors.empty()) << Joined(errors);
+    EXPECT_TRUE(errors.empty()) << JoinedLines(errors);
 }
 
 TEST_F(HostSocketTest, EveryByteValueAndLargeTransfersPassUnchangedBothWays) {
@@ -171,7 +162,7 @@ TEST_F(HostSocketTest, SendQueuesWhatAStalledHostCannotTakeAndDeliversItLater) {
 TEST_F(HostSocketTest, DoEventsDeliversWaitingDataAndAPeerCloseWithoutTheEventLoop) {
     ConnectUp();
     for (int i = 0; i < 1000; ++i) sock.DoEvents();  // idle polls find nothing: not an error
-    EXPECT_TRUE(errors.empty()) << Joined(errors);
+    EXPECT_TRUE(errors.empty()) << JoinedLines(errors);
     EXPECT_TRUE(sock.Connected());
 
     host.send("hello");
@@ -256,7 +247,7 @@ TEST_F(HostSocketTest, OurDisconnectDeliversPendingDataThenCloses) {
     EXPECT_TRUE(host.received() == data);
     EXPECT_TRUE(Until([&] { return downs.size() == 1; }));
     EXPECT_EQ(downs[0], "Disconnected from " + Where());
-    EXPECT_TRUE(errors.empty()) << Joined(errors);
+    EXPECT_TRUE(errors.empty()) << JoinedLines(errors);
 }
 
 TEST_F(HostSocketTest, SendWhileNotConnectedReportsAndDrops) {
@@ -287,7 +278,7 @@ TEST_F(HostSocketTest, ConnectAgainReplacesTheLinkOrTheAttempt) {
     ASSERT_TRUE(host.waitForBytes(3, kWait));
     EXPECT_EQ(host.received(), "new");
     EXPECT_EQ(downs.size(), 2u);
-    EXPECT_TRUE(errors.empty()) << Joined(errors);
+    EXPECT_TRUE(errors.empty()) << JoinedLines(errors);
 }
 
 TEST_F(HostSocketTest, DisconnectCutsAnAttemptAndASecondOneCutsAHangingClose) {
@@ -297,7 +288,7 @@ TEST_F(HostSocketTest, DisconnectCutsAnAttemptAndASecondOneCutsAHangingClose) {
     EXPECT_FALSE(sock.Connected());
     EXPECT_EQ(statuses.size(), 1u);
     EXPECT_TRUE(downs.empty());
-    EXPECT_TRUE(errors.empty()) << Joined(errors);
+    EXPECT_TRUE(errors.empty()) << JoinedLines(errors);
 
     // A host that does not read keeps what we queued from going out: the close waits for it.
     ConnectUp();
@@ -325,7 +316,7 @@ TEST_F(HostSocketTest, AGracefulCloseEndsOnceSentWithoutWaitingForTheHostsSide) 
     ASSERT_TRUE(Until([&] { return !sock.Connected(); }));
     ASSERT_EQ(downs.size(), 1u);
     EXPECT_EQ(downs[0], "Disconnected from " + Where());
-    EXPECT_TRUE(errors.empty()) << Joined(errors);
+    EXPECT_TRUE(errors.empty()) << JoinedLines(errors);
     host.setReading(true);
     ASSERT_TRUE(host.waitForBytes(3, 2000));
     EXPECT_EQ(host.received(), "bye");  // what was queued went out before the close

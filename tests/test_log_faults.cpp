@@ -8,20 +8,13 @@
 #include <vector>
 
 #include "tests/bridge_fixture.h"
+#include "tests/test_helpers.h"
 
 using namespace corvane;
 using namespace corvane::testing;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::size_t CountOf(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos;
-         at = text.find(part, at + part.size()))
-        ++n;
-    return n;
-}
 
 // What the program wrote to stderr while it lived; an early return of the test still ends it.
 class StderrCapture {

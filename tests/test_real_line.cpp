@@ -14,6 +14,7 @@
 #include "relay/bounds.h"
 #include "resident/loader.h"
 #include "tests/bridge_fixture.h"
+#include "tests/test_helpers.h"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -30,15 +31,6 @@ std::string Pattern(std::size_t size, int seed) {
     }
     return b;
 }
-
-std::size_t CountOf(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos;
-         at = text.find(part, at + part.size()))
-        ++n;
-    return n;
-}
-
 using Clock = std::chrono::steady_clock;
 
 }  // namespace

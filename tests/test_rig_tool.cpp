@@ -28,19 +28,15 @@
 #include "rig/temp_dir.h"
 #include "rig/terminal_console.h"
 #include "rig/wait.h"
+#include "tests/test_helpers.h"
 
 using namespace corvane;
 using namespace corvane::rig;
+using namespace corvane::testing;
 
 namespace {
 
-std::string Hex(const std::string& text) { return *ParseHexBytes(text); }
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
+std::string FromHex(const std::string& text) { return *ParseHexBytes(text); }
 bool IsSymLink(const std::string& path) {
     std::error_code ec;
     return std::filesystem::is_symlink(path, ec);
@@ -103,15 +99,10 @@ std::string Recorded(const std::string& path, const std::string& tag) {
         const std::size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
         if (second == std::string::npos || line.substr(first + 1, second - first - 1) != tag)
             continue;
-        bytes += Hex(line.substr(second + 1));
+        bytes += FromHex(line.substr(second + 1));
     }
     return bytes;
 }
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 }  // namespace
 
 TEST(RigConsole, HexLinesTakeOneOrTwoDigitBytesAndRefuseAnythingElse) {

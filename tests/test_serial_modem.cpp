@@ -12,6 +12,7 @@
 
 #include "links/serial_port_internal.h"
 #include "tests/serial_fixture.h"
+#include "tests/test_helpers.h"
 
 namespace corvane::testing {
 namespace {
@@ -37,10 +38,6 @@ bool ThreadCountBecomes(int n, int timeoutMs = 1000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
-}
-
-std::int64_t MsSince(Clock::time_point t) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
 
 // ---- The port on a pty ----

@@ -15,25 +15,14 @@
 
 #include "links/host_socket.h"
 #include "tests/bridge_fixture.h"
+#include "tests/test_helpers.h"
 
 using namespace corvane;
 using namespace corvane::testing;
 
 namespace {
 
-// Terminal to host: every byte value.
-std::string TerminalPattern(std::size_t size) {
-    std::string b(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<char>((i * 17 + i / 256) & 0xFF);
-    return b;
-}
-
 using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
 }  // namespace
 
 class StalledHost : public BridgeTest {

@@ -17,19 +17,12 @@ using namespace corvane::testing;
 
 namespace {
 
-std::string Pattern(int size) {
+std::string FilePattern(int size) {
     std::string b;
     for (int i = 0; i < size; ++i) b.push_back(static_cast<char>((i * 7 + 3) & 0xFF));
     return b;
 }
-
-std::string Trailer() {
-    std::string trailer("\xAF\xAF", 2);
-    trailer.append(253, '\0');  // appended: g++ 12 misreads an operator+ of two temporaries
-    return trailer;
-}
-
-int Count(const std::vector<std::string>& lines, const std::string& part) {
+int LinesWith(const std::vector<std::string>& lines, const std::string& part) {
     int n = 0;
     for (const std::string& l : lines) n += l.find(part) != std::string::npos ? 1 : 0;
     return n;
@@ -101,7 +94,7 @@ TEST_F(Keeper, AFirstKeyWhileWaitingForALoadConnectsAndReplaysThatKey) {
     UpByFirstKey();
     EXPECT_EQ(e->View().milestone, "D");
     EXPECT_EQ(e->View().loginMode, "next");
-    EXPECT_EQ(Count(log, "First key (next) before any load request"), 1);
+    EXPECT_EQ(LinesWith(log, "First key (next) before any load request"), 1);
     EXPECT_EQ(host->connectionCount(), 1);
 }
 
@@ -123,11 +116,11 @@ TEST_F(Keeper, AHostThatClosesOrResetsIsReachedAgainWithTheLoginKey) {
 
     // One line each way per outage: the component's own reports of the drop are in the
     // keeper's line.
-    EXPECT_EQ(Count(log, "lost ("), 2);
-    EXPECT_EQ(Count(log, "Disconnected from"), 2);
-    EXPECT_EQ(Count(log, "Connection reset by peer"), 1);
-    EXPECT_EQ(Count(log, "back after"), 2);
-    EXPECT_EQ(Count(log, ", 1 attempt"), 2);
+    EXPECT_EQ(LinesWith(log, "lost ("), 2);
+    EXPECT_EQ(LinesWith(log, "Disconnected from"), 2);
+    EXPECT_EQ(LinesWith(log, "Connection reset by peer"), 1);
+    EXPECT_EQ(LinesWith(log, "back after"), 2);
+    EXPECT_EQ(LinesWith(log, ", 1 attempt"), 2);
     EXPECT_TRUE(IsTerminalPortOpen(*e));
 }
 
@@ -150,16 +143,16 @@ TEST_F(Keeper, AHostListenerDownForAWhileIsRetriedWithGrowingPausesAndOneLineEac
     Settle(50);
     EXPECT_EQ(host->takeReceived(), "\r");
 
-    EXPECT_EQ(Count(log, "lost ("), 1);
-    ASSERT_EQ(Count(log, "back after"), 1);
-    EXPECT_EQ(Count(log, "3 bytes of terminal input dropped meanwhile"), 1);
+    EXPECT_EQ(LinesWith(log, "lost ("), 1);
+    ASSERT_EQ(LinesWith(log, "back after"), 1);
+    EXPECT_EQ(LinesWith(log, "3 bytes of terminal input dropped meanwhile"), 1);
     // The attempts themselves leave no lines.
-    EXPECT_EQ(Count(log, "Cannot connect"), 0);
-    EXPECT_EQ(Count(log, "Connecting to"), 1);  // the first connection's, before the outage
+    EXPECT_EQ(LinesWith(log, "Cannot connect"), 0);
+    EXPECT_EQ(LinesWith(log, "Connecting to"), 1);  // the first connection's, before the outage
 }
 
 TEST_F(Keeper, ALoadRequestAfterAQuietSecondWhileRelayingIsServedAndTheHostWoken) {
-    const std::string file = Pattern(600);
+    const std::string file = FilePattern(600);
     WriteLoadFile(5, file);
     Begin();
     UpByFirstKey();
@@ -175,12 +168,12 @@ TEST_F(Keeper, ALoadRequestAfterAQuietSecondWhileRelayingIsServedAndTheHostWoken
     EXPECT_EQ(host->takeReceived(), "\r\r");
     EXPECT_EQ(e->Comm.Settings(), "2400,e,7,1");
     EXPECT_EQ(keeper->State().loadsServed, 1);
-    EXPECT_EQ(Count(log, "LOADING FILE 05"), 2);  // a line at its start and one at its end
-    EXPECT_EQ(Count(log, "LOADING FILE 05 BLOCK 01 BYTE 0258"), 1);
+    EXPECT_EQ(LinesWith(log, "LOADING FILE 05"), 2);  // a line at its start and one at its end
+    EXPECT_EQ(LinesWith(log, "LOADING FILE 05 BLOCK 01 BYTE 0258"), 1);
 }
 
 TEST_F(Keeper, ARequestTypedKeyByKeyIsRelayedAndLoadsNothing) {
-    WriteLoadFile(5, Pattern(300));
+    WriteLoadFile(5, FilePattern(300));
     Begin();
     UpByFirstKey();
     for (const char* k : {"L", "0", "5", "x"}) {
@@ -197,7 +190,7 @@ TEST_F(Keeper, ARequestTypedKeyByKeyIsRelayedAndLoadsNothing) {
 }
 
 TEST_F(Keeper, ALoadRequestAtTheStartIsServedAsTheStartButtonServesIt) {
-    const std::string file = Pattern(300);
+    const std::string file = FilePattern(300);
     WriteLoadFile(3, file);
     Begin();
     ASSERT_TRUE(Run([this] { return e->nLoadFileRequest == -1; }));
@@ -217,7 +210,7 @@ TEST_F(Keeper, ADeviceMissingAtTheStartIsOpenedOnceItsLinkAppears) {
     EXPECT_FALSE(IsTerminalPortOpen(*e));
     EXPECT_EQ(keeper->State().port, UnattendedState::Port::Waiting);
     EXPECT_TRUE(recorder.messages.empty());
-    EXPECT_EQ(Count(log, "waiting for its device " + DevicePath()), 1);
+    EXPECT_EQ(LinesWith(log, "waiting for its device " + DevicePath()), 1);
     Run([] { return false; }, 300);
 
     const auto made = std::chrono::steady_clock::now();
@@ -226,7 +219,7 @@ TEST_F(Keeper, ADeviceMissingAtTheStartIsOpenedOnceItsLinkAppears) {
     // Told by the folder's watch, not found by a look a second later.
     EXPECT_LT(std::chrono::steady_clock::now() - made, std::chrono::milliseconds(700));
     EXPECT_EQ(e->View().milestone, "A");
-    EXPECT_EQ(Count(log, "open after"), 1);
+    EXPECT_EQ(LinesWith(log, "open after"), 1);
     UpByFirstKey();
 }
 
@@ -238,7 +231,7 @@ TEST_F(Keeper, ADeviceThatVanishesWithinTheGraceKeepsTheHostAndGetsWhatItSent) {
 
     terminal->hangUp();
     ::unlink(DevicePath().c_str());
-    ASSERT_TRUE(Run([this] { return Count(log, "lost") == 1; }));
+    ASSERT_TRUE(Run([this] { return LinesWith(log, "lost") == 1; }));
     host->send("held for the terminal");
     Run([] { return false; }, 300);
     EXPECT_TRUE(IsHostConnected(*e));
@@ -253,7 +246,7 @@ TEST_F(Keeper, ADeviceThatVanishesWithinTheGraceKeepsTheHostAndGetsWhatItSent) {
     EXPECT_EQ(host->connectionCount(), 1);
     EXPECT_EQ(e->View().milestone, "D");
     EXPECT_EQ(e->View().loginMode, "next");
-    EXPECT_EQ(Count(log, "back after"), 1);
+    EXPECT_EQ(LinesWith(log, "back after"), 1);
     // The session goes on as before.
     clock += 2;
     second.send("k");
@@ -275,7 +268,7 @@ TEST_F(Keeper, ADeviceAwayPastTheGraceClosesTheHostAndANewOneStartsAfresh) {
     ASSERT_TRUE(Run([this] { return e->View().statusLine == "HOST NOT CONNECTED"; }));
     EXPECT_FALSE(IsHostConnected(*e));
     EXPECT_EQ(e->View().lampSSL, LampDown);
-    EXPECT_EQ(Count(log, "host connection closed"), 1);
+    EXPECT_EQ(LinesWith(log, "host connection closed"), 1);
 
     rig::PtyTerminal second(io, dir.path(), 2);
     LinkDevice(second.slavePath());
@@ -289,7 +282,7 @@ TEST_F(Keeper, ADeviceAwayPastTheGraceClosesTheHostAndANewOneStartsAfresh) {
 }
 
 TEST_F(Keeper, ADeviceLostDuringALoadIsWaitedForAndTheTerminalStartsAfresh) {
-    WriteLoadFile(5, Pattern(20000));
+    WriteLoadFile(5, FilePattern(20000));
     LinkDevice(terminal->slavePath());
     e->ChoosePortEntry(DevicePath());
     Begin();
@@ -302,7 +295,7 @@ TEST_F(Keeper, ADeviceLostDuringALoadIsWaitedForAndTheTerminalStartsAfresh) {
     Run([] { return false; }, 200);
     EXPECT_FALSE(e->bLoadingResident);
     EXPECT_EQ(host->connectionCount(), 0);
-    EXPECT_EQ(Count(log, "not reached"), 0);
+    EXPECT_EQ(LinesWith(log, "not reached"), 0);
 
     rig::PtyTerminal second(io, dir.path(), 2);
     LinkDevice(second.slavePath());

@@ -18,17 +18,14 @@
 #include "rig/sample_load_file.h"
 #include "rig/temp_dir.h"
 #include "rig/wait.h"
+#include "tests/test_helpers.h"
 
 using namespace corvane::rig;
+using namespace corvane::testing;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // The voluntary context switches of a process's main thread: each is one sleep ended.
 long Wakeups(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -75,7 +72,7 @@ class NotifySocket {
     std::vector<Notice> notices_;
 };
 
-class KeptRun : public testing::Test {
+class KeptRun : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(host->listening()); }
 

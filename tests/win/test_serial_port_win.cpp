@@ -14,6 +14,7 @@
 
 #include "links/serial_devices.h"
 #include "links/serial_port.h"
+#include "tests/test_helpers.h"
 
 // After Asio, which brings winsock2.h before windows.h.
 #include <windows.h>
@@ -45,13 +46,6 @@ std::string Pattern(std::size_t size) {
     for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
     return out;
 }
-
-std::string AllByteValues() {
-    std::string all(256, '\0');
-    for (int i = 0; i < 256; ++i) all[i] = static_cast<char>(i);
-    return all;
-}
-
 // The terminal on the other end of COM1: a connection to the relay, which first names the
 // fresh pty it made for us.
 class Terminal {

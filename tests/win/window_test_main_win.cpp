@@ -5,6 +5,6 @@
 
 int main(int argc, char** argv) {
     corvane::win32::InitControlsLibrary();
-    testing::InitGoogleTest(&argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
