@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <string>
 
-#include "app/inventory.h"
 #include "app/decimal_number.h"
+#include "app/inventory.h"
 #include "app/win32/main_window.h"
 #include "app/win32/text.h"
 #include "links/serial_devices.h"
