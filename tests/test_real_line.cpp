@@ -61,6 +61,17 @@ class RealLine : public BridgeTest {
         return true;
     }
 
+    // Closes the terminal port and opens it again as the bridge does; true once it is open.
+    bool ReopenTerminalPort() {
+        CloseTerminalPort(*e);
+        bool opened = false;
+        e->Spawn([this, &opened]() -> asio::awaitable<void> {
+            co_await OpenTerminalPort(*e);
+            opened = true;
+        });
+        return Run([&] { return opened; });
+    }
+
     // The most the line has held unsent, looked at after every handler.
     void LookAtQueue() { peakQueue = std::max(peakQueue, e->Comm.OutBufferCount()); }
     int peakQueue = 0;
@@ -114,13 +125,7 @@ TEST_F(RealLine, TheRigsLineQueueIsWhatWasWrittenAndIsStillToBeRead) {
     EXPECT_LE(e->Comm.OutBufferCount(), 100 - read);
     e->Comm.Output("bcd");
     e->Comm.Output(std::string(50, 'e'));
-    CloseTerminalPort(*e);
-    bool opened = false;
-    e->Spawn([this, &opened]() -> asio::awaitable<void> {
-        co_await OpenTerminalPort(*e);
-        opened = true;
-    });
-    ASSERT_TRUE(Run([&] { return opened; }));
+    ASSERT_TRUE(ReopenTerminalPort());
     e->Comm.Output("f");
     // Whatever the drops left reaches the terminal, in order, and then the queue is empty.
     ASSERT_TRUE(Run([&] { return e->Comm.OutBufferCount() == 0; }, 10000));
@@ -246,13 +251,7 @@ TEST_F(RealLine, ThePumpSleepsWhenNothingWaitsAndWakesForEitherSide) {
     ASSERT_TRUE(Run([&] { return Asleep(); }));
 
     // A key typed while it sleeps is still looked at: the first key sets the login mode.
-    CloseTerminalPort(*e);
-    bool opened = false;
-    e->Spawn([this, &opened]() -> asio::awaitable<void> {
-        co_await OpenTerminalPort(*e);
-        opened = true;
-    });
-    ASSERT_TRUE(Run([&] { return opened; }));
+    ASSERT_TRUE(ReopenTerminalPort());
     ASSERT_TRUE(IsTerminalPortOpen(*e));
     ASSERT_TRUE(Run([&] { return Asleep(); }));
     clock += 5;
