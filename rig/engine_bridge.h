@@ -21,9 +21,9 @@ void ChooseHost(Engine& e, const std::string& name, std::uint16_t port);
 
 // The terminal reads at the pace of a real line (PtyTerminal::setLineRate) framed as the
 // engine's serial port has set it, and that port sees what it wrote and the terminal has
-// still to read as the device's output queue, as a UART reports it; a pty itself reports none. Baud
-// 0 goes back to a plain pty. Returns the queue reader it gave the port (empty for baud 0), so a
-// test can watch what the port looks at.
+// still to read as the device's output queue, as a UART reports it; a pty itself reports
+// none. Baud 0 goes back to a plain pty. Returns the queue reader it gave the port (empty for
+// baud 0), so a test can watch what the port looks at.
 SerialPort::OutputQueueReader ReadAtLineRate(Engine& e, PtyTerminal& terminal, int baud);
 
 // The byte count of the loader's status line ("... BYTE hhhh"), -1 while it shows none.
